@@ -1,0 +1,12 @@
+#pragma once
+
+#include "framework/win_app.h"
+
+class BackupApp : public CWinApp {
+ public:
+  BOOL InitInstance() override;
+  MessageTable GetMessageTable() const override;
+
+ private:
+  static const MessageEntry kMessageTable[];
+};

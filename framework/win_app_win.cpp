@@ -1,0 +1,53 @@
+#include "framework/win_app.h"
+
+#include <commctrl.h>
+
+namespace {
+CWinApp* theApp = nullptr;
+
+std::string ExecutableBaseName() {
+  char path[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string name(path);
+  std::size_t slash = name.find_last_of("\\/");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return name;
+}
+}  // namespace
+
+CWinApp::CWinApp() { theApp = this; }
+
+CWinApp::~CWinApp() {
+  if (theApp == this) theApp = nullptr;
+}
+
+CWinApp* AfxGetApp() { return theApp; }
+
+int AfxWinMain(HINSTANCE instance, int showCommand) {
+  CWinApp* app = AfxGetApp();
+  if (app == nullptr) return 1;
+  app->m_hInstance = instance;
+  app->m_nCmdShow = showCommand;
+  app->m_appName = ExecutableBaseName();
+
+  // The date-time picker and the progress bar are common controls: their classes must be
+  // registered before any dialog template names them.
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_DATE_CLASSES | ICC_PROGRESS_CLASS};
+  ::InitCommonControlsEx(&controls);
+
+  if (app->InitInstance()) {
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+  }
+  MSG quit;
+  if (::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    return static_cast<int>(quit.wParam);
+  }
+  return 0;
+}

@@ -1,0 +1,502 @@
+// Test driver: reaches the program's windows from outside the way a user's clicks would, and reads
+// what they show. It runs under the same wineserver as the program and answers one command per line
+// on stdin (fields separated by tabs) with one line on stdout: "OK <result>" or "ERR <reason>".
+// Texts in results escape backslash, tab, CR, LF and non-ASCII bytes (\\ \t \r \n \xHH).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kSendTimeoutMs = 5000;
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct Failure {
+  std::string reason;
+};
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof(hex), "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out += text[i];
+      continue;
+    }
+    char c = text[++i];
+    if (c == 'n') {
+      out += '\n';
+    } else if (c == 'r') {
+      out += '\r';
+    } else if (c == 't') {
+      out += '\t';
+    } else if (c == 'x' && i + 2 < text.size() + 0) {
+      out += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Split(const std::string& line) {
+  std::vector<std::string> fields;
+  std::string field;
+  std::istringstream in(line);
+  while (std::getline(in, field, '\t')) fields.push_back(Unescape(field));
+  return fields;
+}
+
+std::string WindowText(HWND hwnd) {
+  char buffer[65536];
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
+    throw Failure{"window does not answer WM_GETTEXT"};
+  }
+  return std::string(buffer, length);
+}
+
+std::string ClassName(HWND hwnd) {
+  char name[256] = {};
+  ::GetClassNameA(hwnd, name, sizeof(name));
+  return name;
+}
+
+struct FindRequest {
+  std::string caption;
+  std::string className;  // empty: any class
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM param) {
+  auto* request = reinterpret_cast<FindRequest*>(param);
+  char title[512] = {};
+  ::GetWindowTextA(hwnd, title, sizeof(title));
+  if (request->caption == title &&
+      (request->className.empty() || request->className == ClassName(hwnd))) {
+    request->found.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+// Top-level windows with exactly this caption, in z-order (topmost first).
+std::vector<HWND> FindWindows(const std::string& caption, const std::string& className = "") {
+  FindRequest request{caption, className, {}};
+  ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&request));
+  return request.found;
+}
+
+HWND FindWindowOrFail(const std::string& caption) {
+  std::vector<HWND> found = FindWindows(caption);
+  if (found.empty()) throw Failure{"no window captioned '" + caption + "'"};
+  return found.front();
+}
+
+HWND ItemOrFail(HWND dialog, const std::string& id) {
+  HWND item = ::GetDlgItem(dialog, std::atoi(id.c_str()));
+  if (item == nullptr) throw Failure{"no control " + id};
+  return item;
+}
+
+LRESULT SendOrFail(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  if (!::SendMessageTimeoutA(hwnd, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &result)) {
+    throw Failure{"window does not answer"};
+  }
+  return static_cast<LRESULT>(result);
+}
+
+void PostOrFail(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!::PostMessageA(hwnd, message, wParam, lParam)) throw Failure{"PostMessage failed"};
+}
+
+// Memory inside the program's process, for control messages that carry pointers.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND hwnd, std::size_t size) : size_(size) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    process_ = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_ == nullptr) throw Failure{"cannot open the program's process"};
+    address_ = ::VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    if (address_ == nullptr) throw Failure{"cannot allocate in the program's process"};
+  }
+  ~RemoteBuffer() {
+    if (address_ != nullptr) ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_ != nullptr) ::CloseHandle(process_);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  void Write(const void* data) { ::WriteProcessMemory(process_, address_, data, size_, nullptr); }
+  void Read(void* data) { ::ReadProcessMemory(process_, address_, data, size_, nullptr); }
+  LPARAM Address() const { return reinterpret_cast<LPARAM>(address_); }
+
+ private:
+  std::size_t size_;
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+};
+
+std::string SystemTimeText(const SYSTEMTIME& t) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                t.wHour, t.wMinute, t.wSecond);
+  return text;
+}
+
+HKEY RootKey(const std::string& name) {
+  if (name == "HKCU") return HKEY_CURRENT_USER;
+  if (name == "HKLM") return HKEY_LOCAL_MACHINE;
+  throw Failure{"unknown root " + name};
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+  }
+  return out;
+}
+
+struct MessageBoxInfo {
+  HWND hwnd;
+  std::string text;
+  std::string buttons;
+};
+
+// The newest message box titled `title` (the program titles its boxes with its own name).
+bool FindMessageBox(const std::string& title, MessageBoxInfo* info) {
+  for (HWND hwnd : FindWindows(title, "#32770")) {
+    HWND textItem = ::GetDlgItem(hwnd, kMessageBoxTextId);
+    if (textItem == nullptr || !::IsWindowVisible(hwnd)) continue;
+    info->hwnd = hwnd;
+    info->text = WindowText(textItem);
+    info->buttons.clear();
+    const std::pair<int, const char*> known[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"},
+                                                 {IDCANCEL, "cancel"}};
+    for (const auto& [id, name] : known) {
+      HWND button = ::GetDlgItem(hwnd, id);
+      if (button != nullptr && ::IsWindowVisible(button)) {
+        if (!info->buttons.empty()) info->buttons += ",";
+        info->buttons += name;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+std::string Run(const std::vector<std::string>& args) {
+  const std::string& verb = args.at(0);
+  auto arg = [&](std::size_t i) -> const std::string& {
+    if (i >= args.size()) throw Failure{"missing argument " + std::to_string(i) + " to " + verb};
+    return args[i];
+  };
+  auto number = [&](std::size_t i) { return std::strtoll(arg(i).c_str(), nullptr, 0); };
+
+  if (verb == "ping") return "pong";
+  if (verb == "exists") return FindWindows(arg(1)).empty() ? "0" : "1";
+  if (verb == "wait-window") {
+    DWORD deadline = ::GetTickCount() + static_cast<DWORD>(number(2));
+    do {
+      if (!FindWindows(arg(1)).empty()) return "1";
+      ::Sleep(50);
+    } while (static_cast<LONG>(deadline - ::GetTickCount()) > 0);
+    return "0";
+  }
+  if (verb == "wait-gone") {
+    DWORD deadline = ::GetTickCount() + static_cast<DWORD>(number(2));
+    do {
+      if (FindWindows(arg(1)).empty()) return "1";
+      ::Sleep(50);
+    } while (static_cast<LONG>(deadline - ::GetTickCount()) > 0);
+    return "0";
+  }
+  if (verb == "visible") return ::IsWindowVisible(FindWindowOrFail(arg(1))) ? "1" : "0";
+  if (verb == "iconic") return ::IsIconic(FindWindowOrFail(arg(1))) ? "1" : "0";
+  if (verb == "enabled") return ::IsWindowEnabled(FindWindowOrFail(arg(1))) ? "1" : "0";
+  if (verb == "foreground") {
+    HWND hwnd = ::GetForegroundWindow();
+    return hwnd == nullptr ? "" : Escape(WindowText(hwnd));
+  }
+  if (verb == "rect") {
+    RECT r;
+    ::GetWindowRect(FindWindowOrFail(arg(1)), &r);
+    return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) +
+           " " + std::to_string(r.bottom);
+  }
+  if (verb == "controls") {
+    // Every child: id, class, text, style, dialog-unit-free rectangle in client pixels.
+    HWND dialog = FindWindowOrFail(arg(1));
+    std::string out;
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+      RECT r;
+      ::GetWindowRect(child, &r);
+      ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+      char style[32];
+      std::snprintf(style, sizeof(style), "%08lX",
+                    static_cast<unsigned long>(::GetWindowLongA(child, GWL_STYLE)));
+      if (!out.empty()) out += "\t";
+      out += std::to_string(::GetDlgCtrlID(child)) + "|" + ClassName(child) + "|" +
+             Escape(WindowText(child)) + "|" + style + "|" + std::to_string(r.left) + "," +
+             std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+             std::to_string(r.bottom);
+    }
+    return out;
+  }
+  if (verb == "get-text") return Escape(WindowText(ItemOrFail(FindWindowOrFail(arg(1)), arg(2))));
+  if (verb == "set-text") {
+    std::string text = arg(3);
+    SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(text.c_str()));
+    return "";
+  }
+  if (verb == "click") {
+    HWND dialog = FindWindowOrFail(arg(1));
+    HWND button = ItemOrFail(dialog, arg(2));
+    PostOrFail(dialog, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+    return "";
+  }
+  if (verb == "command") {
+    PostOrFail(FindWindowOrFail(arg(1)), WM_COMMAND, static_cast<WPARAM>(number(2)), 0);
+    return "";
+  }
+  if (verb == "syscommand") {
+    PostOrFail(FindWindowOrFail(arg(1)), WM_SYSCOMMAND, static_cast<WPARAM>(number(2)), 0);
+    return "";
+  }
+  if (verb == "post") {
+    UINT message = arg(2).find_first_not_of("0123456789xXabcdefABCDEF") == std::string::npos
+                       ? static_cast<UINT>(number(2))
+                       : ::RegisterWindowMessageA(arg(2).c_str());
+    PostOrFail(FindWindowOrFail(arg(1)), message, static_cast<WPARAM>(number(3)),
+               static_cast<LPARAM>(number(4)));
+    return "";
+  }
+  if (verb == "broadcast") {
+    UINT message = ::RegisterWindowMessageA(arg(1).c_str());
+    ::PostMessageA(HWND_BROADCAST, message, 0, 0);
+    return "";
+  }
+  if (verb == "key") {
+    // A key press to the focused control of a window, e.g. VK_ESCAPE (27) or VK_RETURN (13).
+    HWND target = FindWindowOrFail(arg(1));
+    if (args.size() > 3) target = ItemOrFail(target, arg(3));
+    WPARAM vk = static_cast<WPARAM>(number(2));
+    PostOrFail(target, WM_KEYDOWN, vk, 1);
+    PostOrFail(target, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+    return "";
+  }
+  if (verb == "get-check") {
+    return std::to_string(SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_GETCHECK, 0, 0));
+  }
+  if (verb == "set-check") {
+    SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_SETCHECK,
+               static_cast<WPARAM>(number(3)), 0);
+    return "";
+  }
+  if (verb == "list-items") {
+    HWND list = ItemOrFail(FindWindowOrFail(arg(1)), arg(2));
+    LRESULT count = SendOrFail(list, LB_GETCOUNT, 0, 0);
+    std::string out = std::to_string(count);
+    for (LRESULT i = 0; i < count; ++i) {
+      LRESULT length = SendOrFail(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+      std::string text(static_cast<std::size_t>(length) + 1, '\0');
+      SendOrFail(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+      text.resize(static_cast<std::size_t>(length));
+      out += "\t" + Escape(text);
+    }
+    return out;
+  }
+  if (verb == "list-select") {
+    SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), LB_SETCURSEL,
+               static_cast<WPARAM>(number(3)), 0);
+    return "";
+  }
+  if (verb == "list-add") {
+    std::string text = arg(3);
+    SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), LB_ADDSTRING, 0,
+               reinterpret_cast<LPARAM>(text.c_str()));
+    return "";
+  }
+  if (verb == "progress") {
+    HWND bar = ItemOrFail(FindWindowOrFail(arg(1)), arg(2));
+    LRESULT low = SendOrFail(bar, PBM_GETRANGE, TRUE, 0);
+    LRESULT high = SendOrFail(bar, PBM_GETRANGE, FALSE, 0);
+    LRESULT pos = SendOrFail(bar, PBM_GETPOS, 0, 0);
+    return std::to_string(low) + " " + std::to_string(high) + " " + std::to_string(pos);
+  }
+  if (verb == "get-time" || verb == "set-time") {
+    HWND picker = ItemOrFail(FindWindowOrFail(arg(1)), arg(2));
+    RemoteBuffer remote(picker, sizeof(SYSTEMTIME));
+    SYSTEMTIME t = {};
+    remote.Write(&t);
+    SendOrFail(picker, DTM_GETSYSTEMTIME, 0, remote.Address());
+    remote.Read(&t);
+    if (verb == "get-time") return SystemTimeText(t);
+    unsigned h = 0, m = 0, s = 0;
+    if (std::sscanf(arg(3).c_str(), "%u:%u:%u", &h, &m, &s) != 3) throw Failure{"want hh:mm:ss"};
+    t.wHour = static_cast<WORD>(h);
+    t.wMinute = static_cast<WORD>(m);
+    t.wSecond = static_cast<WORD>(s);
+    remote.Write(&t);
+    if (!SendOrFail(picker, DTM_SETSYSTEMTIME, GDT_VALID, remote.Address())) {
+      throw Failure{"time control refused the time"};
+    }
+    return SystemTimeText(t);
+  }
+  if (verb == "msgbox") {
+    // Waits up to arg(1) ms for a message box titled arg(2) (default "Quillory").
+    std::string title = args.size() > 2 ? args[2] : "Quillory";
+    DWORD deadline = ::GetTickCount() + static_cast<DWORD>(number(1));
+    MessageBoxInfo info;
+    do {
+      if (FindMessageBox(title, &info)) return info.buttons + "\t" + Escape(info.text);
+      ::Sleep(50);
+    } while (static_cast<LONG>(deadline - ::GetTickCount()) > 0);
+    throw Failure{"no message box"};
+  }
+  if (verb == "answer") {
+    std::string title = args.size() > 2 ? args[2] : "Quillory";
+    MessageBoxInfo info;
+    if (!FindMessageBox(title, &info)) throw Failure{"no message box"};
+    const std::string& choice = arg(1);
+    int id = choice == "yes" ? IDYES : choice == "no" ? IDNO : choice == "cancel" ? IDCANCEL : IDOK;
+    HWND button = ::GetDlgItem(info.hwnd, id);
+    if (button == nullptr) throw Failure{"the box has no button " + choice};
+    PostOrFail(info.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return "";
+  }
+  if (verb == "menu-open") {
+    // A pop-up menu currently tracked (class #32768): its item texts, by position.
+    HWND menuWindow = ::FindWindowA("#32768", nullptr);
+    if (menuWindow == nullptr || !::IsWindowVisible(menuWindow)) return "0";
+    return "1";
+  }
+  if (verb == "reg-get") {
+    HKEY key;
+    if (::RegOpenKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return "nokey";
+    }
+    DWORD type = 0, size = 0;
+    LONG status = ::RegQueryValueExA(key, arg(3).c_str(), nullptr, &type, nullptr, &size);
+    std::string data(size, '\0');
+    if (status == ERROR_SUCCESS && size > 0) {
+      status = ::RegQueryValueExA(key, arg(3).c_str(), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(&data[0]), &size);
+      data.resize(size);
+    }
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "novalue";
+    return std::to_string(type) + " " + Hex(data);
+  }
+  if (verb == "reg-values") {
+    HKEY key;
+    if (::RegOpenKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return "nokey";
+    }
+    std::string out = "key";
+    for (DWORD i = 0;; ++i) {
+      char name[16384];
+      DWORD length = sizeof(name);
+      if (::RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS) {
+        break;
+      }
+      out += "\t" + Escape(std::string(name, length));
+    }
+    ::RegCloseKey(key);
+    return out;
+  }
+  if (verb == "reg-set") {
+    HKEY key;
+    if (::RegCreateKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &key, nullptr) != ERROR_SUCCESS) {
+      throw Failure{"cannot create key"};
+    }
+    std::string data = FromHex(args.size() > 5 ? args[5] : "");
+    LONG status = ::RegSetValueExA(key, arg(3).c_str(), 0, static_cast<DWORD>(number(4)),
+                                   reinterpret_cast<const BYTE*>(data.data()),
+                                   static_cast<DWORD>(data.size()));
+    ::RegCloseKey(key);
+    if (status != ERROR_SUCCESS) throw Failure{"cannot write value"};
+    return "";
+  }
+  if (verb == "reg-delete-value") {
+    HKEY key;
+    if (::RegOpenKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+      ::RegDeleteValueA(key, arg(3).c_str());
+      ::RegCloseKey(key);
+    }
+    return "";
+  }
+  if (verb == "reg-delete-key") {
+    LONG status = ::RegDeleteTreeA(RootKey(arg(1)), arg(2).c_str());
+    if (status == ERROR_SUCCESS) ::RegDeleteKeyA(RootKey(arg(1)), arg(2).c_str());
+    return "";
+  }
+  throw Failure{"unknown command " + verb};
+}
+
+}  // namespace
+
+int main() {
+  std::string line;
+  std::cout << "OK ready" << std::endl;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> args = Split(line);
+    if (args.front() == "quit") break;
+    try {
+      std::cout << "OK " << Run(args) << std::endl;
+    } catch (const Failure& failure) {
+      std::cout << "ERR " << Escape(failure.reason) << std::endl;
+    } catch (const std::exception& error) {
+      std::cout << "ERR " << Escape(error.what()) << std::endl;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Puts the four FTP servers the tests talk to on this machine. Debian's vsftpd, proftpd and pure-ftpd
+# conflict as packages (each provides ftp-server), so only vsftpd is installed; the other two are
+# unpacked from their packages into /opt/ftpd/<package> with their libraries installed normally.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+need=()
+for p in vsftpd python3-pyftpdlib libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23; do
+  dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then apt-get install -y -q "${need[@]}"; fi
+for p in proftpd-core pure-ftpd; do
+  dest=/opt/ftpd/$p
+  [ -d "$dest/usr/sbin" ] && continue
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download "$p")
+  mkdir -p "$dest"
+  dpkg-deb -x "$tmp"/"$p"_*.deb "$dest"
+  rm -rf "$tmp"
+done
