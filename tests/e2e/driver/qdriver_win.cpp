@@ -211,6 +211,8 @@ bool FindMessageBox(const std::string& title, MessageBoxInfo* info) {
     if (textItem == nullptr || !::IsWindowVisible(hwnd)) continue;
     info->hwnd = hwnd;
     info->text = WindowText(textItem);
+    // A box being built has no text yet: wait for it.
+    if (info->text.empty()) continue;
     info->buttons.clear();
     const std::pair<int, const char*> known[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"},
                                                  {IDCANCEL, "cancel"}};
@@ -240,6 +242,16 @@ std::string Run(const std::vector<std::string>& args) {
     DWORD deadline = ::GetTickCount() + static_cast<DWORD>(number(2));
     do {
       if (!FindWindows(arg(1)).empty()) return "1";
+      ::Sleep(50);
+    } while (static_cast<LONG>(deadline - ::GetTickCount()) > 0);
+    return "0";
+  }
+  if (verb == "wait-visible") {
+    DWORD deadline = ::GetTickCount() + static_cast<DWORD>(number(2));
+    do {
+      for (HWND hwnd : FindWindows(arg(1))) {
+        if (::IsWindowVisible(hwnd)) return "1";
+      }
       ::Sleep(50);
     } while (static_cast<LONG>(deadline - ::GetTickCount()) > 0);
     return "0";
@@ -464,6 +476,15 @@ std::string Run(const std::vector<std::string>& args) {
     if (status != ERROR_SUCCESS) throw Failure{"cannot write value"};
     return "";
   }
+  if (verb == "reg-create-key") {
+    HKEY key;
+    if (::RegCreateKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &key, nullptr) != ERROR_SUCCESS) {
+      throw Failure{"cannot create key"};
+    }
+    ::RegCloseKey(key);
+    return "";
+  }
   if (verb == "reg-delete-value") {
     HKEY key;
     if (::RegOpenKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
@@ -491,7 +512,8 @@ int main() {
     std::vector<std::string> args = Split(line);
     if (args.front() == "quit") break;
     try {
-      std::cout << "OK " << Run(args) << std::endl;
+      std::string result = Run(args);
+      std::cout << "OK " << result << std::endl;
     } catch (const Failure& failure) {
       std::cout << "ERR " << Escape(failure.reason) << std::endl;
     } catch (const std::exception& error) {

@@ -1,0 +1,184 @@
+"""End-to-end harness: the real Quillory.exe under wine64 in Xvfb, driven from outside.
+
+One throwaway WINEPREFIX and one X server per test session (wineboot is slow); every test gets a
+clean settings key, its own FTP server and its own directories.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+from quillory_e2e import Driver, QuilloryApp, MAIN_CAPTION, SETTINGS_KEY, encode_settings
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("QUILLORY_BUILD", ROOT / "build" / "win64"))
+ARTIFACTS = Path(os.environ.get("QUILLORY_ARTIFACTS", ROOT / "build" / "artifacts"))
+
+
+def find_wine64():
+    for candidate in (shutil.which("wine64"), "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"):
+        if candidate and os.path.exists(candidate):
+            return candidate
+    raise RuntimeError("wine64 not found (apt-get install wine64)")
+
+
+class WineSession:
+    """Xvfb + a fresh WINEPREFIX, torn down at the end of the session."""
+
+    def __init__(self):
+        self.wine = find_wine64()
+        self.tmp = Path(tempfile.mkdtemp(prefix="quillory-e2e-"))
+        self.prefix = self.tmp / "prefix"
+        self.xvfb = None
+        self.display = None
+
+    def start(self):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            self.display = ":" + pipe.readline().strip()
+        self.env = dict(os.environ)
+        self.env.update({
+            "DISPLAY": self.display,
+            "WINEPREFIX": str(self.prefix),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        })
+        subprocess.run([self.wine, "wineboot", "-i"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        # No window manager runs in Xvfb: let Wine draw captions and frames itself, so screenshots
+        # show windows as a user sees them.
+        subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], env=self.env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+        self.wineserver(["-w"])
+
+    def wineserver(self, args):
+        server = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
+        subprocess.run([server] + args, env=self.env, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        self.wineserver(["-k"])
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait(timeout=10)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def screenshot(self, name, rect=None):
+        """A PNG of the screen, or of the rectangle (left, top, right, bottom), kept as an artefact."""
+        ARTIFACTS.mkdir(parents=True, exist_ok=True)
+        path = ARTIFACTS / f"{name}.png"
+        command = ["import", "-display", self.display, "-window", "root"]
+        if rect:
+            left, top, right, bottom = rect
+            command += ["-crop", f"{right - left}x{bottom - top}+{max(left, 0)}+{max(top, 0)}"]
+        subprocess.run(command + [str(path)], check=True, timeout=60)
+        return path
+
+
+@pytest.fixture(scope="session")
+def wine_session():
+    session = WineSession()
+    session.start()
+    yield session
+    session.stop()
+
+
+@pytest.fixture(scope="session")
+def driver(wine_session):
+    drv = Driver(wine_session.wine, BUILD / "qdriver.exe", wine_session.env)
+    yield drv
+    drv.close()
+
+
+class FtpServer:
+    """pyftpdlib on loopback, in a thread, serving one user's home directory."""
+
+    USER = "backup"
+    PASSWORD = "s3cret"
+
+    def __init__(self, root):
+        from pyftpdlib.authorizers import DummyAuthorizer
+        from pyftpdlib.handlers import FTPHandler
+        from pyftpdlib.servers import ThreadedFTPServer
+
+        self.root = Path(root)
+        self.root.mkdir(parents=True, exist_ok=True)
+        authorizer = DummyAuthorizer()
+        authorizer.add_user(self.USER, self.PASSWORD, str(self.root), perm="elradfmwMT")
+        handler = type("Handler", (FTPHandler,), {})
+        handler.authorizer = authorizer
+        handler.permit_foreign_addresses = False
+        handler.timeout = 120
+        self.commands = []
+        commands = self.commands
+
+        def on_file_received(_handler, path):
+            commands.append(("received", path))
+
+        handler.on_file_received = on_file_received
+        self.server = ThreadedFTPServer(("127.0.0.1", 0), handler)
+        self.port = self.server.socket.getsockname()[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"timeout": 0.2},
+                                       daemon=True)
+        self.thread.start()
+
+    @property
+    def address(self):
+        return f"127.0.0.1:{self.port}"
+
+    def files(self, sub=""):
+        """Relative path -> bytes of every file under the root (or a sub-directory)."""
+        base = self.root / sub
+        return {str(p.relative_to(base)): p.read_bytes() for p in sorted(base.rglob("*")) if p.is_file()}
+
+    def stop(self):
+        self.server.close_all()
+
+
+@pytest.fixture
+def workdir(tmp_path):
+    """A per-test directory the program can see (Wine maps / to Z:)."""
+    return tmp_path
+
+
+@pytest.fixture
+def ftp_server(tmp_path):
+    server = FtpServer(tmp_path / "ftp-root")
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def quillory(wine_session, driver, request):
+    """Factory: quillory(settings=..., first_run=False, args=[], cwd=None, exe=None) -> QuilloryApp."""
+    apps = []
+    driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
+
+    def start(settings=None, first_run=False, args=(), cwd=None, exe=None, wait_main=True):
+        driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
+        if not first_run:
+            driver.call("reg-create-key", "HKCU", SETTINGS_KEY)
+            for name, (vtype, data) in encode_settings(settings or {}).items():
+                driver.call("reg-set", "HKCU", SETTINGS_KEY, name, str(vtype), data.hex())
+        app = QuilloryApp(wine_session, driver, exe or (BUILD / "Quillory.exe"), list(args), cwd)
+        apps.append(app)
+        if wait_main:
+            app.wait_main()
+        return app
+
+    yield start
+    for app in apps:
+        app.kill()
+    # Leave no window of this test behind for the next one.
+    driver.call("wait-gone", MAIN_CAPTION, "5000")
