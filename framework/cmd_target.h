@@ -1,7 +1,7 @@
 // Command targets and their static message tables.
 //
-// Every class that handles messages or commands keeps one flat table of MessageEntry rows beside its
-// handlers. A row names the message (and for WM_COMMAND the command id), how WPARAM/LPARAM are
+// Every class that handles messages or commands keeps one flat table of MessageEntry rows beside
+// its handlers. A row names the message (and for WM_COMMAND the command id), how WPARAM/LPARAM are
 // unpacked for the handler, and the handler itself. A message no row names gets default processing.
 #pragma once
 

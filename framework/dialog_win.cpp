@@ -26,6 +26,10 @@ INT_PTR CDialog::DoModal() {
   HINSTANCE instance = ::GetModuleHandleA(nullptr);
   HWND hwnd = ::CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId_), owner, DialogProc,
                                    reinterpret_cast<LPARAM>(this));
+  if (hwnd != nullptr && !ended_ && !::IsWindowVisible(hwnd)) {
+    // Templates without WS_VISIBLE are shown once created, as a modal box always is.
+    ::ShowWindow(hwnd, SW_SHOWNORMAL);
+  }
   if (hwnd != nullptr) {
     // Our own modal loop rather than DialogBox: the main window must survive being hidden, and a
     // quit message posted by the tray's Shutdown must end the run and reach the program's exit.

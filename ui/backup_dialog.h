@@ -3,12 +3,17 @@
 
 #include <windows.h>
 
-#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "backup/transfer_run.h"
 #include "framework/dialog.h"
+#include "settings/backup_settings.h"
+#include "settings/registry.h"
+#include "ui/tray_icon.h"
 
-class BackupDialog : public CDialog {
+class BackupDialog : public CDialog, private TransferWindow {
  public:
   BackupDialog();
   ~BackupDialog() override;
@@ -20,6 +25,7 @@ class BackupDialog : public CDialog {
   void OnCancel() override;
 
  private:
+  static const UINT taskbarCreatedMessage;
   static const MessageEntry kMessageTable[];
 
   void OnSysCommand(UINT id, LPARAM param);
@@ -35,12 +41,34 @@ class BackupDialog : public CDialog {
   void OnAbout();
   void OnTrayShutdown();
   LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+  LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
   void OnTimer(UINT_PTR timerId);
   void OnAddWildcard();
 
   void ShowSendTime();
+  void LoadSettings();
+  void TakeSettingsFromWindow();
+  void RegisterAutoRun();
+  int RunTransfer();
+  std::vector<std::string> BackupListEntries();
+
+  // What a transfer run sees of the window.
+  bool IsVisible() override;
+  void ShowNow() override;
+  void Hide() override;
+  void Pause(unsigned milliseconds) override;
+  bool AskYesNo(const std::string& text) override;
+  void Tell(const std::string& text) override;
+  int EntryCount() override;
+  std::string Entry(int index) override;
+  void SetProgressRange(int count) override;
+  void StepProgress() override;
+  void ResetProgress() override;
 
   HICON windowIcon_;
+  CTrayIcon trayIcon_;
+  std::unique_ptr<RegistryKey>
+      settingsKey_;  // held from start-up to exit; null if it cannot be had
   std::string startDirectory_;
   HWND serverEdit_ = nullptr;
   HWND directoryEdit_ = nullptr;
@@ -49,7 +77,7 @@ class BackupDialog : public CDialog {
   HWND sendTimeControl_ = nullptr;
   HWND backupList_ = nullptr;
   HWND progressBar_ = nullptr;
-  std::int32_t sendTime_ = 0;
+  BackupSettings settings_;
   HWND autoRunCheck_ = nullptr;
   int hideOnFirstTick_ = 0;
 };

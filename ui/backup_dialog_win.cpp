@@ -1,11 +1,23 @@
 #include "ui/backup_dialog.h"
 
 #include <commctrl.h>
+#include <cderr.h>
+#include <commdlg.h>
 #include <direct.h>
 
+#include <ctime>
+#include <vector>
+
+#include "backup/schedule.h"
 #include "framework/message_box.h"
 #include "framework/time_value.h"
 #include "resources/resource.h"
+#include "settings/autorun.h"
+#include "settings/setting_names.h"
+#include "settings/settings_codec.h"
+#include "settings/settings_store.h"
+#include "ui/file_selection.h"
+#include "ui/small_dialogs.h"
 
 namespace {
 constexpr UINT_PTR kTimerId = 1024;
@@ -13,9 +25,33 @@ constexpr UINT kTimerPeriodMs = 1000;
 constexpr UINT kTrayCallbackMessage = WM_USER + 5;
 constexpr UINT kAboutSysCommand = 0x0010;
 constexpr int kEditTextLimit = 1000;
-constexpr std::int32_t kDefaultSendTime = 21600;
+// A hidden window is shown this long before a run starts, so the user sees what is happening.
+constexpr unsigned kShowBeforeRunMs = 2000;
 constexpr std::size_t kDirectoryBufferSize = 1000;
+// Room for a few thousand names picked at once; a selection still larger is reported, not dropped.
+constexpr std::size_t kSelectionBufferSize = 65536;
+
+// The selection up to and including its closing empty name, in the ANSI code page.
+std::string WideSelectionToAnsi(const std::vector<wchar_t>& selection) {
+  std::size_t length = 0;
+  while (length + 1 < selection.size() &&
+         !(selection[length] == L'\0' && selection[length + 1] == L'\0')) {
+    ++length;
+  }
+  length += 2;
+  int bytes = ::WideCharToMultiByte(CP_ACP, 0, selection.data(), static_cast<int>(length), nullptr,
+                                    0, nullptr, nullptr);
+  std::string ansi(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) {
+    ::WideCharToMultiByte(CP_ACP, 0, selection.data(), static_cast<int>(length), &ansi[0], bytes,
+                          nullptr, nullptr);
+  }
+  return ansi;
+}
 }  // namespace
+
+// Explorer broadcasts this when the taskbar is (re)created; icons added before are gone then.
+const UINT BackupDialog::taskbarCreatedMessage = ::RegisterWindowMessageA("TaskbarCreated");
 
 const MessageEntry BackupDialog::kMessageTable[] = {
     OnSysCommandMessage(&BackupDialog::OnSysCommand),
@@ -34,6 +70,7 @@ const MessageEntry BackupDialog::kMessageTable[] = {
     OnMessage(kTrayCallbackMessage, &BackupDialog::OnTrayNotify),
     OnTimerMessage(&BackupDialog::OnTimer),
     OnCommand(IDC_ADD_WILDCARD, &BackupDialog::OnAddWildcard),
+    OnMessage(taskbarCreatedMessage, &BackupDialog::OnTaskbarCreated),
 };
 
 MessageTable BackupDialog::GetMessageTable() const {
@@ -48,6 +85,11 @@ BackupDialog::~BackupDialog() = default;
 
 BOOL BackupDialog::OnInitDialog() {
   CDialog::OnInitDialog();
+
+  // Prepare clears the whole record, so the callback is set after it.
+  trayIcon_.Prepare(IDR_MAINFRAME);
+  trayIcon_.SetCallback(m_hWnd, kTrayCallbackMessage);
+  trayIcon_.ShowResourceIcon(IDR_MAINFRAME);
 
   hideOnFirstTick_ = 0;
 
@@ -80,7 +122,7 @@ BOOL BackupDialog::OnInitDialog() {
     ::SendMessageA(edit, EM_SETLIMITTEXT, kEditTextLimit, 0);
   }
 
-  sendTime_ = kDefaultSendTime;
+  settings_.sendTime = kDefaultSendTime;
   ShowSendTime();
 
   ::SendMessageA(autoRunCheck_, BM_SETCHECK, BST_CHECKED, 0);
@@ -88,12 +130,15 @@ BOOL BackupDialog::OnInitDialog() {
   ::SendMessageA(progressBar_, PBM_SETRANGE32, 0, 0);
   ::SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
 
+  LoadSettings();
+
+  // Started last: on a first run the welcome text has been closed by now.
   ::SetTimer(m_hWnd, kTimerId, kTimerPeriodMs, nullptr);
   return TRUE;
 }
 
 void BackupDialog::ShowSendTime() {
-  SYSTEMTIME local = LocalTimeFromValue(sendTime_);
+  SYSTEMTIME local = LocalTimeFromValue(settings_.sendTime);
   ::SendMessageA(sendTimeControl_, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&local));
 }
 
@@ -136,24 +181,215 @@ void BackupDialog::OnPaint() {
 
 HCURSOR BackupDialog::OnQueryDragIcon() { return static_cast<HCURSOR>(windowIcon_); }
 
-void BackupDialog::OnTestSettings() {}
+void BackupDialog::LoadSettings() {
+  settingsKey_ =
+      SystemRegistry().Open(RegistryRoot::CurrentUser, kSettingsKeyPath, RegistryAccess::Full);
+  if (!settingsKey_) {
+    // First run (or a key we may not open): make the key, greet the user, load nothing. The
+    // hidden-start switch is not honoured here, so the welcome is never hidden away.
+    settingsKey_ = SystemRegistry().Create(RegistryRoot::CurrentUser, kSettingsKeyPath);
+    WelcomeDialog welcome(this);
+    welcome.DoModal();
+    return;
+  }
 
-void BackupDialog::OnApplySettings() {}
+  StoredSettings stored = ::LoadSettings(*settingsKey_);
+  if (stored.serverAddress) {
+    settings_.serverAddress = *stored.serverAddress;
+    ::SetWindowTextA(serverEdit_, settings_.serverAddress.c_str());
+  }
+  if (stored.remoteDirectory) {
+    settings_.remoteDirectory = *stored.remoteDirectory;
+    ::SetWindowTextA(directoryEdit_, settings_.remoteDirectory.c_str());
+  }
+  if (stored.loginName) {
+    settings_.loginName = *stored.loginName;
+    ::SetWindowTextA(loginEdit_, settings_.loginName.c_str());
+  }
+  if (stored.password) {
+    settings_.password = *stored.password;
+    ::SetWindowTextA(passwordEdit_, settings_.password.c_str());
+  }
+  for (const std::string& entry : stored.backupList) {
+    ::SendMessageA(backupList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+  if (stored.sendTime) {
+    settings_.sendTime = *stored.sendTime;
+    ShowSendTime();
+  }
+  if (stored.autoRunFlag) {
+    settings_.autoRunFlag = *stored.autoRunFlag;
+    ::SendMessageA(autoRunCheck_, BM_SETCHECK, settings_.autoRunFlag ? BST_CHECKED : BST_UNCHECKED,
+                   0);
+  }
 
-void BackupDialog::OnAddFiles() {}
+  if (HasRunHiddenSwitch(ProcessCommandLine())) hideOnFirstTick_ = 1;
+}
 
-void BackupDialog::OnRemoveItem() {}
+void BackupDialog::TakeSettingsFromWindow() {
+  settings_.serverAddress = GetDlgItemText(IDC_SERVER_EDIT);
+  settings_.remoteDirectory = GetDlgItemText(IDC_DIRECTORY_EDIT);
+  settings_.loginName = GetDlgItemText(IDC_LOGIN_EDIT);
+  settings_.password = GetDlgItemText(IDC_PASSWORD_EDIT);
+  settings_.autoRunFlag = ::SendMessageA(autoRunCheck_, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1u : 0u;
+}
 
-void BackupDialog::OnRemoveAll() {}
+std::vector<std::string> BackupDialog::BackupListEntries() {
+  std::vector<std::string> entries;
+  int count = EntryCount();
+  for (int i = 0; i < count; ++i) entries.push_back(Entry(i));
+  return entries;
+}
+
+void BackupDialog::OnTestSettings() {
+  // Uses what is typed now without storing it; the time of day is not taken here.
+  TakeSettingsFromWindow();
+  RunTransfer();
+}
+
+void BackupDialog::OnApplySettings() {
+  TakeSettingsFromWindow();
+  CutToStoredTexts(settings_, IsAnsiLeadByte);
+  SYSTEMTIME chosen = {};
+  if (::SendMessageA(sendTimeControl_, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&chosen)) ==
+      GDT_VALID) {
+    settings_.sendTime = static_cast<std::int32_t>(ValueFromLocalTime(chosen));
+  }
+  if (settingsKey_) SaveSettings(*settingsKey_, settings_, BackupListEntries());
+  RegisterAutoRun();
+}
+
+void BackupDialog::RegisterAutoRun() {
+  std::optional<std::string> problem = ::RegisterAutoRun(
+      SystemRegistry(), settings_.autoRunFlag != 0, AutoRunCommand(RunningExecutablePath()));
+  if (problem) AfxMessageBox(*problem, MB_OK);
+}
+
+int BackupDialog::RunTransfer() {
+  TransferSettings transfer{settings_.serverAddress, settings_.remoteDirectory, settings_.loginName,
+                            settings_.password};
+  return ::RunTransfer(transfer, *this);
+}
+
+bool BackupDialog::IsVisible() { return ::IsWindowVisible(m_hWnd) != FALSE; }
+
+void BackupDialog::ShowNow() {
+  ::ShowWindow(m_hWnd, SW_SHOW);
+  ::UpdateWindow(m_hWnd);
+}
+
+void BackupDialog::Hide() { ::ShowWindow(m_hWnd, SW_HIDE); }
+
+void BackupDialog::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+bool BackupDialog::AskYesNo(const std::string& text) {
+  return AfxMessageBox(text, MB_YESNO) == IDYES;
+}
+
+void BackupDialog::Tell(const std::string& text) { AfxMessageBox(text, MB_OK); }
+
+int BackupDialog::EntryCount() {
+  LRESULT count = ::SendMessageA(backupList_, LB_GETCOUNT, 0, 0);
+  return count == LB_ERR ? 0 : static_cast<int>(count);
+}
+
+std::string BackupDialog::Entry(int index) {
+  LRESULT length = ::SendMessageA(backupList_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == LB_ERR) return std::string();
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  LRESULT copied = ::SendMessageA(backupList_, LB_GETTEXT, static_cast<WPARAM>(index),
+                                  reinterpret_cast<LPARAM>(&text[0]));
+  text.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
+  return text;
+}
+
+void BackupDialog::SetProgressRange(int count) {
+  ::SendMessageA(progressBar_, PBM_SETRANGE32, 0, count);
+  ::SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
+  ::SendMessageA(progressBar_, PBM_SETSTEP, 1, 0);
+}
+
+void BackupDialog::StepProgress() {
+  ::SendMessageA(progressBar_, PBM_STEPIT, 0, 0);
+  // The run holds the window's thread: paint the bar now or the user sees it move only at the end.
+  ::UpdateWindow(progressBar_);
+}
+
+void BackupDialog::ResetProgress() {
+  ::SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
+  ::UpdateWindow(progressBar_);
+}
+
+void BackupDialog::OnAddFiles() {
+  // The wide dialog, converted to the ANSI code page here: Wine's ANSI open-file dialog hands back
+  // a multiple selection in UTF-16.
+  std::vector<wchar_t> selection(kSelectionBufferSize, L'\0');
+  OPENFILENAMEW dialog = {};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = m_hWnd;
+  dialog.lpstrFile = selection.data();
+  dialog.nMaxFile = static_cast<DWORD>(selection.size());
+  // Names need not exist: a typed name of a file yet to be written is added like a chosen one.
+  dialog.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER;
+  if (!::GetOpenFileNameW(&dialog)) {
+    if (::CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
+      AfxMessageBox(
+          "Too many files were selected at once; none of them were added. Please select fewer "
+          "files at a time.",
+          MB_OK);
+    }
+    return;
+  }
+  std::string ansi = WideSelectionToAnsi(selection);
+  for (const std::string& path : SelectedPaths(ansi.data(), ansi.size())) {
+    ::SendMessageA(backupList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  }
+}
+
+void BackupDialog::OnAddWildcard() {
+  WildcardDialog dialog;
+  dialog.DoModal();
+  if (!dialog.Pattern().empty()) {
+    ::SendMessageA(backupList_, LB_ADDSTRING, 0,
+                   reinterpret_cast<LPARAM>(dialog.Pattern().c_str()));
+  }
+}
+
+void BackupDialog::OnRemoveItem() {
+  LRESULT selected = ::SendMessageA(backupList_, LB_GETCURSEL, 0, 0);
+  if (selected == LB_ERR) {
+    AfxMessageBox("You must select a file to remove!", MB_OK);
+    return;
+  }
+  ::SendMessageA(backupList_, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+}
+
+void BackupDialog::OnRemoveAll() { ::SendMessageA(backupList_, LB_RESETCONTENT, 0, 0); }
 
 void BackupDialog::OnTrayShow() { ::ShowWindow(m_hWnd, SW_SHOW); }
 
 void BackupDialog::OnTrayHide() { ::ShowWindow(m_hWnd, SW_HIDE); }
 
-void BackupDialog::OnAbout() {}
+void BackupDialog::OnAbout() {
+  AboutDialog about;
+  about.DoModal();
+}
 
-LRESULT BackupDialog::OnTrayNotify(WPARAM, LPARAM) { return 0; }
+LRESULT BackupDialog::OnTrayNotify(WPARAM wParam, LPARAM lParam) {
+  return trayIcon_.HandleNotification(wParam, lParam);
+}
 
-void BackupDialog::OnTimer(UINT_PTR) {}
+LRESULT BackupDialog::OnTaskbarCreated(WPARAM, LPARAM) {
+  trayIcon_.Restore();
+  return 0;
+}
 
-void BackupDialog::OnAddWildcard() {}
+void BackupDialog::OnTimer(UINT_PTR) {
+  if (hideOnFirstTick_ == 1) {
+    hideOnFirstTick_ = 0;
+    ::ShowWindow(m_hWnd, SW_HIDE);
+  }
+  int now = LocalTimeOfDay(static_cast<std::int64_t>(std::time(nullptr)));
+  int scheduled = LocalTimeOfDay(settings_.sendTime);
+  if (TakeScheduledRun(now, scheduled, scheduleArmed)) RunTransfer();
+}

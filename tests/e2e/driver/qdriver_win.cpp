@@ -4,11 +4,11 @@
 // Texts in results escape backslash, tab, CR, LF and non-ASCII bytes (\\ \t \r \n \xHH).
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,10 +68,15 @@ std::string Unescape(const std::string& text) {
 }
 
 std::vector<std::string> Split(const std::string& line) {
+  // Keeps empty fields, a trailing one included: setting an empty text is a command too.
   std::vector<std::string> fields;
-  std::string field;
-  std::istringstream in(line);
-  while (std::getline(in, field, '\t')) fields.push_back(Unescape(field));
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t tab = line.find('\t', start);
+    fields.push_back(Unescape(line.substr(start, tab - start)));
+    if (tab == std::string::npos) break;
+    start = tab + 1;
+  }
   return fields;
 }
 
@@ -83,6 +88,17 @@ std::string WindowText(HWND hwnd) {
     throw Failure{"window does not answer WM_GETTEXT"};
   }
   return std::string(buffer, length);
+}
+
+std::string ToAnsi(const std::wstring& wide) {
+  int bytes = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string ansi(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) {
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &ansi[0], bytes,
+                          nullptr, nullptr);
+  }
+  return ansi;
 }
 
 std::string ClassName(HWND hwnd) {
@@ -119,6 +135,13 @@ HWND FindWindowOrFail(const std::string& caption) {
   std::vector<HWND> found = FindWindows(caption);
   if (found.empty()) throw Failure{"no window captioned '" + caption + "'"};
   return found.front();
+}
+
+// The pop-up menu being tracked (menus are windows of class #32768 while open).
+HWND OpenMenuOrFail() {
+  HWND menuWindow = ::FindWindowA("#32768", nullptr);
+  if (menuWindow == nullptr || !::IsWindowVisible(menuWindow)) throw Failure{"no menu is open"};
+  return menuWindow;
 }
 
 HWND ItemOrFail(HWND dialog, const std::string& id) {
@@ -354,11 +377,18 @@ std::string Run(const std::vector<std::string>& args) {
     LRESULT count = SendOrFail(list, LB_GETCOUNT, 0, 0);
     std::string out = std::to_string(count);
     for (LRESULT i = 0; i < count; ++i) {
+      // Wine hands LB_GETTEXT across processes back in UTF-16 whatever the caller's character
+      // set, so ask for it wide and convert.
       LRESULT length = SendOrFail(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-      std::string text(static_cast<std::size_t>(length) + 1, '\0');
-      SendOrFail(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
-      text.resize(static_cast<std::size_t>(length));
-      out += "\t" + Escape(text);
+      std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+      DWORD_PTR copied = 0;
+      if (!::SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                                 reinterpret_cast<LPARAM>(&wide[0]), SMTO_ABORTIFHUNG,
+                                 kSendTimeoutMs, &copied)) {
+        throw Failure{"list box does not answer"};
+      }
+      wide.resize(static_cast<std::size_t>(copied));
+      out += "\t" + Escape(ToAnsi(wide));
     }
     return out;
   }
@@ -426,6 +456,44 @@ std::string Run(const std::vector<std::string>& args) {
     HWND menuWindow = ::FindWindowA("#32768", nullptr);
     if (menuWindow == nullptr || !::IsWindowVisible(menuWindow)) return "0";
     return "1";
+  }
+  if (verb == "menu-rect") {
+    RECT r;
+    ::GetWindowRect(OpenMenuOrFail(), &r);
+    return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) +
+           " " + std::to_string(r.bottom);
+  }
+  if (verb == "menu-choose") {
+    // Chooses the tracked menu's item arg(1), counting only the items a user can select
+    // (separators are skipped), the way the keyboard does: Down onto it, then Return.
+    HWND menuWindow = OpenMenuOrFail();
+    for (long long i = 0; i <= number(1); ++i) PostOrFail(menuWindow, WM_KEYDOWN, VK_DOWN, 1);
+    PostOrFail(menuWindow, WM_KEYDOWN, VK_RETURN, 1);
+    return "";
+  }
+  if (verb == "menu-close") {
+    PostOrFail(OpenMenuOrFail(), WM_KEYDOWN, VK_ESCAPE, 1);
+    return "";
+  }
+  if (verb == "cursor") {
+    POINT p = {};
+    ::GetCursorPos(&p);
+    return std::to_string(p.x) + " " + std::to_string(p.y);
+  }
+  if (verb == "set-cursor") {
+    ::SetCursorPos(static_cast<int>(number(1)), static_cast<int>(number(2)));
+    return "";
+  }
+  if (verb == "tray-has" || verb == "tray-drop") {
+    // The notification area's own answer for the icon (window arg(1), id arg(2)): a change that
+    // names no field succeeds only for an icon it holds. Dropping the icon is what a taskbar that
+    // goes away does to it.
+    NOTIFYICONDATAA record = {};
+    record.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    record.hWnd = FindWindowOrFail(arg(1));
+    record.uID = static_cast<UINT>(number(2));
+    DWORD action = verb == "tray-has" ? NIM_MODIFY : NIM_DELETE;
+    return ::Shell_NotifyIconA(action, &record) ? "1" : "0";
   }
   if (verb == "reg-get") {
     HKEY key;

@@ -1,0 +1,64 @@
+#include "framework/local_file.h"
+
+#include <windows.h>
+
+namespace {
+
+// ReadFile takes a DWORD count; a smaller cap keeps the result inside a 32-bit long.
+constexpr std::size_t kMaxRead = 0x40000000;
+const char* const kNotAFileText = "Not a regular file";
+
+std::string SystemText(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length > 0 && text != nullptr ? std::string(text, length)
+                                                     : "System error " + std::to_string(code);
+  LocalFree(text);
+  while (!result.empty() &&
+         (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+}  // namespace
+
+bool LocalFile::Open(const std::string& path, std::string* error) {
+  Close();
+  // Full sharing: a file another program keeps open for writing (a log) must still be readable.
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemText(GetLastError());
+    return false;
+  }
+  // Device names (CON, a pipe) open like files but would block or never end.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    *error = kNotAFileText;
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+long LocalFile::Read(char* buffer, std::size_t size, std::string* error) {
+  DWORD got = 0;
+  const DWORD wanted = static_cast<DWORD>(size < kMaxRead ? size : kMaxRead);
+  if (!ReadFile(AsHandle(handle_), buffer, wanted, &got, nullptr)) {
+    *error = SystemText(GetLastError());
+    return -1;
+  }
+  return static_cast<long>(got);
+}
+
+void LocalFile::Close() {
+  if (handle_ == kClosed) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = kClosed;
+}

@@ -1,0 +1,71 @@
+// A small TCP layer over Winsock (Windows) and POSIX sockets (native builds), just enough for the
+// FTP client: every blocking step takes a timeout so a silent peer can never hang the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace net {
+
+// Wide enough for a Winsock SOCKET (an unsigned pointer-sized value) and for a POSIX descriptor.
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kNoSocket = -1;
+
+// Text used when a wait runs out, so callers and users see one wording for every timeout.
+extern const char* const kTimedOutText;
+
+// Owns one socket; closes it when destroyed. Sockets made here are non-blocking.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(SocketHandle handle) : handle_(handle) {}
+  ~Socket() { Close(); }
+  Socket(Socket&& other) noexcept : handle_(other.Release()) {}
+  Socket& operator=(Socket&& other) noexcept;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  bool IsOpen() const { return handle_ != kNoSocket; }
+  SocketHandle Handle() const { return handle_; }
+  SocketHandle Release();
+  void Close();
+  // Closes with a reset instead of an orderly end, so the peer sees the transfer as broken.
+  void Abort();
+
+ private:
+  SocketHandle handle_ = kNoSocket;
+};
+
+// Resolves host (a name or an IPv4/IPv6 literal) and connects to the first address that answers.
+bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std::string* error);
+
+// A listening socket on the local address of `connected` with a port chosen by the system.
+struct Listener {
+  Socket socket;
+  bool isIPv6 = false;
+  std::string addressText;  // numeric form, e.g. 127.0.0.1 or ::1
+  int port = 0;
+};
+bool ListenBeside(const Socket& connected, Listener* out, std::string* error);
+
+// Waits for one incoming connection.
+bool Accept(const Socket& listener, int timeoutMs, Socket* out, std::string* error);
+
+// Numeric address of the remote end (no port), or empty when unknown.
+std::string PeerAddress(const Socket& connected);
+
+// Sends all of data; fails if the peer takes nothing for timeoutMs.
+bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeoutMs,
+             std::string* error);
+
+// Receives what is there (at most size bytes). Returns the count, 0 when the peer closed the
+// connection, or -1 on a failure or when nothing came within timeoutMs.
+long Receive(const Socket& socket, char* buffer, std::size_t size, int timeoutMs,
+             std::string* error);
+
+// Waits until one of two sockets has something to read (or was closed). Returns 0 or 1 for the
+// one that is ready (the first wins a tie), or -1 on a failure or timeout.
+int WaitReadable(const Socket& first, const Socket& second, int timeoutMs, std::string* error);
+
+}  // namespace net
