@@ -1,0 +1,252 @@
+#include "backup/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kHour = 3600;
+constexpr int kMinute = 60;
+
+constexpr int Clock(int h, int m, int s) { return h * kHour + m * kMinute + s; }
+
+constexpr std::int64_t kSixInTheMorningUtc = 21600;
+
+// Ticks once a second on the plain time of day, from `from` for `count` ticks, wrapping at
+// midnight as a clock does. Returns the times of day at which a run started.
+std::vector<int> TickThrough(int from, int count, int scheduled, int& armed) {
+  std::vector<int> runs;
+  for (int i = 0; i < count; ++i) {
+    const int now = (from + i) % kSecondsPerDay;
+    if (TakeScheduledRun(now, scheduled, armed)) runs.push_back(now);
+  }
+  return runs;
+}
+
+TEST(ScheduleDecision, ProcessStartsArmedAndRunsAtItsFirstTickInsideTheWindow) {
+  EXPECT_EQ(scheduleArmed, 1);
+  int armed = scheduleArmed;
+  EXPECT_TRUE(TakeScheduledRun(Clock(1, 59, 55), Clock(2, 0, 0), armed));
+  EXPECT_EQ(armed, 0);
+}
+
+TEST(ScheduleDecision, WindowReachesNineSecondsEitherSide) {
+  const int scheduled = Clock(2, 0, 0);
+  for (const int now : {Clock(1, 59, 51), Clock(2, 0, 0), Clock(2, 0, 9)}) {
+    int armed = 1;
+    EXPECT_TRUE(TakeScheduledRun(now, scheduled, armed)) << now;
+  }
+  for (const int now : {Clock(1, 59, 50), Clock(2, 0, 10)}) {
+    int armed = 1;
+    EXPECT_FALSE(TakeScheduledRun(now, scheduled, armed)) << now;
+    EXPECT_EQ(armed, 1);
+  }
+}
+
+TEST(ScheduleDecision, SpentFlagStartsNoSecondRunAndReArmsOutsideTheWindow) {
+  const int scheduled = Clock(2, 0, 0);
+  int armed = 0;
+  EXPECT_FALSE(TakeScheduledRun(Clock(2, 0, 0), scheduled, armed));
+  EXPECT_EQ(armed, 0);
+  EXPECT_FALSE(TakeScheduledRun(Clock(2, 0, 10), scheduled, armed));
+  EXPECT_EQ(armed, 1);
+}
+
+TEST(ScheduleDecision, OneRunADayAtNineSecondsBefore) {
+  int armed = 1;
+  EXPECT_EQ(TickThrough(0, kSecondsPerDay, Clock(2, 0, 0), armed),
+            std::vector<int>{Clock(1, 59, 51)});
+}
+
+TEST(ScheduleDecision, LateEveningWindowDoesNotReachPastMidnight) {
+  int armed = 1;
+  const std::vector<int> runs = TickThrough(Clock(23, 59, 30), 60, Clock(23, 59, 55), armed);
+  EXPECT_EQ(runs, std::vector<int>{Clock(23, 59, 46)});
+  armed = 1;
+  EXPECT_FALSE(TakeScheduledRun(Clock(23, 59, 45), Clock(23, 59, 55), armed));
+  EXPECT_FALSE(TakeScheduledRun(Clock(0, 0, 1), Clock(23, 59, 55), armed));
+  EXPECT_EQ(armed, 1);
+}
+
+TEST(ScheduleDecision, EarlyMorningWindowDoesNotReachBeforeMidnight) {
+  int armed = 1;
+  const std::vector<int> runs = TickThrough(Clock(23, 59, 40), 60, Clock(0, 0, 5), armed);
+  EXPECT_EQ(runs, std::vector<int>{Clock(0, 0, 0)});
+  armed = 1;
+  EXPECT_FALSE(TakeScheduledRun(Clock(23, 59, 59), Clock(0, 0, 5), armed));
+  EXPECT_TRUE(TakeScheduledRun(Clock(0, 0, 14), Clock(0, 0, 5), armed));
+  armed = 1;
+  EXPECT_FALSE(TakeScheduledRun(Clock(0, 0, 15), Clock(0, 0, 5), armed));
+}
+
+TEST(ScheduleDecision, ClockSetBackPastTheScheduleRunsAgain) {
+  const int scheduled = Clock(2, 0, 0);
+  int armed = 1;
+  EXPECT_EQ(TickThrough(Clock(1, 59, 0), 5 * kMinute, scheduled, armed),
+            std::vector<int>{Clock(1, 59, 51)});
+  EXPECT_EQ(TickThrough(Clock(1, 50, 0), 15 * kMinute, scheduled, armed),
+            std::vector<int>{Clock(1, 59, 51)});
+}
+
+TEST(ScheduleDecision, ClockSetBackWithinTheWindowDoesNotRunAgain) {
+  const int scheduled = Clock(2, 0, 0);
+  int armed = 1;
+  EXPECT_EQ(TickThrough(Clock(1, 59, 45), 15, scheduled, armed),
+            std::vector<int>{Clock(1, 59, 51)});
+  EXPECT_TRUE(TickThrough(Clock(1, 59, 52), 5, scheduled, armed).empty());
+}
+
+TEST(ScheduleDecision, RunLongerThanTheWindowIsNotRepeated) {
+  const int scheduled = Clock(2, 0, 0);
+  int armed = 1;
+  EXPECT_EQ(TickThrough(Clock(1, 59, 40), 12, scheduled, armed),
+            std::vector<int>{Clock(1, 59, 51)});
+  // The run keeps the thread for two minutes; ticks resume after it.
+  EXPECT_TRUE(
+      TickThrough(Clock(2, 1, 51), kSecondsPerDay - 2 * kMinute - 12, scheduled, armed).empty());
+  EXPECT_EQ(armed, 1);
+  EXPECT_EQ(TickThrough(Clock(1, 59, 40), 12, scheduled, armed),
+            std::vector<int>{Clock(1, 59, 51)});
+}
+
+TEST(ScheduleDecision, BusyThreadAcrossTheWholeWindowSkipsThatDay) {
+  const int scheduled = Clock(2, 0, 0);
+  int armed = 1;
+  EXPECT_TRUE(TickThrough(Clock(1, 59, 30), 20, scheduled, armed).empty());
+  // No tick is handled from 01:59:50 to 02:00:10.
+  EXPECT_TRUE(TickThrough(Clock(2, 0, 11), kMinute, scheduled, armed).empty());
+  EXPECT_EQ(armed, 1);
+}
+
+TEST(ScheduleDecision, BusyThreadEndingInsideTheWindowRunsAtTheNextTick) {
+  const int scheduled = Clock(2, 0, 0);
+  int armed = 1;
+  EXPECT_TRUE(TickThrough(Clock(1, 59, 30), 10, scheduled, armed).empty());
+  EXPECT_EQ(TickThrough(Clock(1, 59, 56), 30, scheduled, armed),
+            std::vector<int>{Clock(1, 59, 56)});
+}
+
+// Converters that behave like the Windows C library: no answer for times before 1970.
+bool LocalTimeFrom1970(std::int64_t timeValue, std::tm& local) {
+  return timeValue >= 0 && PlatformLocalTime(timeValue, local);
+}
+
+bool NoLocalTime(std::int64_t, std::tm&) { return false; }
+
+class LocalTimeTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (savedTz_) {
+      setenv("TZ", savedTz_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+  void UseZone(const char* zone) {
+    if (!zoneSet_) {
+      const char* current = std::getenv("TZ");
+      if (current != nullptr) savedTz_ = current;
+      zoneSet_ = true;
+    }
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+
+  static std::int64_t At(int year, int month, int day, int h, int m, int s) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = h;
+    local.tm_min = m;
+    local.tm_sec = s;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local));
+  }
+
+  // Ticks once a second over real time values; returns the time values at which runs started.
+  static std::vector<std::int64_t> TickThrough(std::int64_t from, std::int64_t to,
+                                               std::int64_t sendTime) {
+    const int scheduled = LocalTimeOfDay(sendTime);
+    int armed = 1;
+    std::vector<std::int64_t> runs;
+    for (std::int64_t t = from; t <= to; ++t) {
+      if (TakeScheduledRun(LocalTimeOfDay(t), scheduled, armed)) runs.push_back(t);
+    }
+    return runs;
+  }
+
+ private:
+  bool zoneSet_ = false;
+  std::optional<std::string> savedTz_;
+};
+
+TEST_F(LocalTimeTest, TimeOfDayIsLocal) {
+  UseZone("Europe/Berlin");
+  EXPECT_EQ(LocalTimeOfDay(kSixInTheMorningUtc), Clock(7, 0, 0));
+  EXPECT_EQ(LocalTimeOfDay(At(2024, 7, 1, 13, 45, 30)), Clock(13, 45, 30));
+}
+
+TEST_F(LocalTimeTest, TimesBefore1970HaveTheirLocalTimeOfDay) {
+  UseZone("Asia/Tokyo");  // UTC+9: 02:00 on 1970-01-01 is 17:00 UTC the day before
+  const std::int64_t twoAm = -7 * kHour;
+  EXPECT_EQ(LocalTimeOfDay(twoAm, LocalTimeFrom1970), Clock(2, 0, 0));
+  EXPECT_EQ(LocalTimeOfDay(twoAm), Clock(2, 0, 0));
+  EXPECT_EQ(LocalTimeOfDay(-1, LocalTimeFrom1970), Clock(8, 59, 59));
+  EXPECT_EQ(LocalTimeOfDay(INT32_MIN, LocalTimeFrom1970), LocalTimeOfDay(INT32_MIN));
+
+  UseZone("Europe/Berlin");
+  EXPECT_EQ(LocalTimeOfDay(-kHour, LocalTimeFrom1970), Clock(0, 0, 0));
+  EXPECT_EQ(LocalTimeOfDay(-1, LocalTimeFrom1970), Clock(0, 59, 59));
+}
+
+TEST_F(LocalTimeTest, NoLocalTimeAtAllFallsBackToUtc) {
+  EXPECT_EQ(LocalTimeOfDay(-kHour, NoLocalTime), Clock(23, 0, 0));
+  EXPECT_EQ(LocalTimeOfDay(Clock(6, 0, 0), NoLocalTime), Clock(6, 0, 0));
+}
+
+TEST_F(LocalTimeTest, ScheduleBefore1970FiresAtItsTimeOfDay) {
+  UseZone("Asia/Tokyo");
+  const std::int64_t sendTime = -7 * kHour;  // 02:00 local
+  const std::int64_t day = At(2024, 5, 10, 0, 0, 0);
+  EXPECT_EQ(TickThrough(day, day + kSecondsPerDay - 1, sendTime),
+            std::vector<std::int64_t>{At(2024, 5, 10, 1, 59, 51)});
+}
+
+TEST_F(LocalTimeTest, ScheduleInTheSkippedHourDoesNotRunThatDay) {
+  UseZone("Europe/Berlin");  // 2024-03-31: 02:00 CET jumps to 03:00 CEST
+  const std::int64_t sendTime = At(1970, 1, 1, 2, 30, 0);
+  EXPECT_TRUE(TickThrough(At(2024, 3, 31, 0, 0, 0), At(2024, 3, 31, 23, 59, 59), sendTime).empty());
+  EXPECT_EQ(TickThrough(At(2024, 3, 30, 0, 0, 0), At(2024, 3, 30, 23, 59, 59), sendTime).size(),
+            1u);
+}
+
+TEST_F(LocalTimeTest, ScheduleInTheRepeatedHourRunsOnEachPass) {
+  UseZone("Europe/Berlin");  // 2024-10-27: 03:00 CEST goes back to 02:00 CET
+  const std::int64_t sendTime = At(1970, 1, 1, 2, 30, 0);
+  const std::int64_t start = At(2024, 10, 27, 0, 0, 0);
+  const std::vector<std::int64_t> runs = TickThrough(start, start + 25 * kHour - 1, sendTime);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1] - runs[0], kHour);
+  EXPECT_EQ(LocalTimeOfDay(runs[0]), Clock(2, 29, 51));
+  EXPECT_EQ(LocalTimeOfDay(runs[1]), Clock(2, 29, 51));
+}
+
+TEST_F(LocalTimeTest, ScheduleNearTheChangeRunsOnceOnChangeDays) {
+  UseZone("Europe/Berlin");
+  const std::int64_t sendTime = At(1970, 1, 1, 3, 30, 0);
+  EXPECT_EQ(TickThrough(At(2024, 3, 31, 0, 0, 0), At(2024, 3, 31, 23, 59, 59), sendTime),
+            std::vector<std::int64_t>{At(2024, 3, 31, 3, 29, 51)});
+  const std::int64_t autumn = At(2024, 10, 27, 0, 0, 0);
+  EXPECT_EQ(TickThrough(autumn, autumn + 25 * kHour - 1, sendTime).size(), 1u);
+}
+
+}  // namespace

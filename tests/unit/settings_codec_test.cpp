@@ -1,0 +1,170 @@
+#include "settings/settings_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+// Lead bytes of the Japanese double-byte code page (932).
+bool IsShiftJisLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool NoLeadBytes(unsigned char) { return false; }
+
+RegistryValue Raw(std::uint32_t type, const std::string& data) {
+  RegistryValue value;
+  value.type = type;
+  value.data = data;
+  return value;
+}
+
+std::string AllNonZeroBytes() {
+  std::string bytes;
+  for (int b = 1; b <= 0xFF; ++b) bytes.push_back(static_cast<char>(b));
+  return bytes;
+}
+
+TEST(PasswordScrambling, ShiftsEachByteUpByOne) {
+  EXPECT_EQ(ScrambleText("abc"), "bcd");
+  EXPECT_EQ(UnscrambleText("bcd"), "abc");
+  EXPECT_EQ(ScrambleText(""), "");
+}
+
+TEST(PasswordScrambling, ByteFFIsStoredAsOneAndLoadsBack) {
+  const std::string plain =
+      "a\xFF"
+      "b";
+  const std::string stored = ScrambleText(plain);
+  EXPECT_EQ(stored,
+            "b\x01"
+            "c");
+  EXPECT_EQ(stored.find('\0'), std::string::npos);
+  EXPECT_EQ(UnscrambleText(stored), plain);
+}
+
+TEST(PasswordScrambling, EveryNonZeroByteRoundTrips) {
+  const std::string plain = AllNonZeroBytes();
+  const std::string stored = ScrambleText(plain);
+  EXPECT_EQ(stored.size(), plain.size());
+  EXPECT_EQ(stored.find('\0'), std::string::npos);
+  EXPECT_EQ(UnscrambleText(stored), plain);
+}
+
+TEST(PasswordScrambling, ValuesScrambledByPlusOneLoadUnchanged) {
+  // Stored bytes 0x02..0xFF are what +1 makes of 0x01..0xFE.
+  std::string stored;
+  for (int b = 2; b <= 0xFF; ++b) stored.push_back(static_cast<char>(b));
+  const std::string plain = UnscrambleText(stored);
+  ASSERT_EQ(plain.size(), stored.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(static_cast<unsigned char>(plain[i]), static_cast<unsigned char>(stored[i]) - 1);
+  }
+}
+
+TEST(PasswordScrambling, TextEndsAtFirstZero) {
+  EXPECT_EQ(ScrambleText(std::string("ab\0cd", 5)), "bc");
+  EXPECT_EQ(UnscrambleText(std::string("bc\0de", 5)), "ab");
+}
+
+TEST(TextLimit, ShortTextsAreKept) {
+  const std::string text(kMaxTextBytes, 'x');
+  EXPECT_EQ(CutToTextLimit(text, NoLeadBytes), text);
+  EXPECT_EQ(CutToTextLimit("", NoLeadBytes), "");
+}
+
+TEST(TextLimit, SingleByteTextIsCutAt999Bytes) {
+  const std::string text(1500, 'x');
+  EXPECT_EQ(CutToTextLimit(text, NoLeadBytes), std::string(999, 'x'));
+}
+
+TEST(TextLimit, CutNeverSplitsADoubleByteCharacter) {
+  // "\x82\xA0" is one character: 499 of them fill 998 bytes, and the 500th would straddle the
+  // limit at bytes 998..999.
+  std::string pairs;
+  for (int i = 0; i < 600; ++i) pairs += "\x82\xA0";
+  EXPECT_EQ(CutToTextLimit(pairs, IsShiftJisLeadByte), pairs.substr(0, 998));
+
+  // One single-byte character first: the 499th pair ends exactly at the limit.
+  const std::string shifted = "a" + pairs;
+  EXPECT_EQ(CutToTextLimit(shifted, IsShiftJisLeadByte), shifted.substr(0, 999));
+}
+
+TEST(TextLimit, TrailBytesInTheLeadRangeAreNotMistakenForLeadBytes) {
+  // In "\x81\x81" the second byte is a trail byte although its value is also a lead byte; the
+  // last kept byte (index 998) is such a trail byte, so the whole 999 bytes stay.
+  std::string text = "z";
+  for (int i = 0; i < 600; ++i) text += "\x81\x81";
+  EXPECT_EQ(CutToTextLimit(text, IsShiftJisLeadByte), text.substr(0, 999));
+}
+
+TEST(TextDecoding, TextTypesGiveTheTextUpToTheTerminator) {
+  EXPECT_EQ(DecodeText(Raw(kRegSz, std::string("abc\0", 4)), kTextBufferSize), "abc");
+  EXPECT_EQ(DecodeText(Raw(kRegExpandSz, std::string("%x%\0", 4)), kTextBufferSize), "%x%");
+  EXPECT_EQ(DecodeText(Raw(kRegSz, std::string("\0", 1)), kTextBufferSize), "");
+  EXPECT_EQ(DecodeText(Raw(kRegSz, ""), kTextBufferSize), "");
+}
+
+TEST(TextDecoding, MissingTerminatorShowsOnlyTheValuesOwnBytes) {
+  EXPECT_EQ(DecodeText(Raw(kRegSz, "ab"), kTextBufferSize), "ab");
+  EXPECT_EQ(DecodeText(Raw(kRegSz, std::string("ab\0zz", 5)), kTextBufferSize), "ab");
+}
+
+TEST(TextDecoding, WrongTypeCountsAsMissing) {
+  EXPECT_FALSE(DecodeText(Raw(kRegDword, "abc"), kTextBufferSize));
+  constexpr std::uint32_t kRegBinary = 3;
+  constexpr std::uint32_t kRegMultiSz = 7;
+  EXPECT_FALSE(DecodeText(Raw(kRegBinary, std::string("abc\0", 4)), kTextBufferSize));
+  EXPECT_FALSE(DecodeText(Raw(kRegMultiSz, std::string("abc\0\0", 5)), kTextBufferSize));
+  EXPECT_FALSE(DecodeText(Raw(kRegBinary, "abc")));
+}
+
+TEST(TextDecoding, EditTextsLargerThanTheBufferCountAsMissing) {
+  EXPECT_TRUE(DecodeText(Raw(kRegSz, std::string(999, 'x') + '\0'), kTextBufferSize));
+  EXPECT_FALSE(DecodeText(Raw(kRegSz, std::string(1000, 'x') + '\0'), kTextBufferSize));
+}
+
+TEST(TextDecoding, UnlimitedDecodeKeepsLongTexts) {
+  const std::string longText(5000, 'y');
+  EXPECT_EQ(DecodeText(Raw(kRegSz, longText + '\0')), longText);
+}
+
+TEST(TextEncoding, TerminatorIsCountedAndEmptyIsOneZeroByte) {
+  const RegistryValue abc = EncodeText("abc");
+  EXPECT_EQ(abc.type, kRegSz);
+  EXPECT_EQ(abc.data, std::string("abc\0", 4));
+  const RegistryValue empty = EncodeText("");
+  EXPECT_EQ(empty.type, kRegSz);
+  EXPECT_EQ(empty.data, std::string(1, '\0'));
+}
+
+TEST(DwordCoding, LittleEndianFourBytes) {
+  const RegistryValue value = EncodeDword(0x01020304u);
+  EXPECT_EQ(value.type, kRegDword);
+  EXPECT_EQ(value.data, std::string("\x04\x03\x02\x01", 4));
+  EXPECT_EQ(DecodeDword(value), 0x01020304u);
+  EXPECT_EQ(DecodeDword(EncodeDword(0xFFFFFFFFu)), 0xFFFFFFFFu);
+}
+
+TEST(DwordCoding, WrongTypeOrSizeCountsAsMissing) {
+  constexpr std::uint32_t kRegBinary = 3;
+  EXPECT_FALSE(DecodeDword(Raw(kRegBinary, std::string("\x01\0\0\0", 4))));
+  EXPECT_FALSE(DecodeDword(Raw(kRegSz, std::string("\x01\0\0\0", 4))));
+  EXPECT_FALSE(DecodeDword(Raw(kRegDword, std::string("\x01\0\0", 3))));
+  EXPECT_FALSE(DecodeDword(Raw(kRegDword, std::string("\x01\0\0\0\0", 5))));
+  EXPECT_FALSE(DecodeDword(Raw(kRegDword, "")));
+}
+
+TEST(SendTimeCoding, NegativeTimesSurviveAsTwosComplement) {
+  EXPECT_EQ(SendTimeToDword(21600), 21600u);
+  EXPECT_EQ(SendTimeToDword(-3600), 0xFFFFF1F0u);
+  EXPECT_EQ(SendTimeFromDword(0xFFFFF1F0u), -3600);
+  for (const std::int32_t t : {INT32_MIN, -32400, -1, 0, 1, 21600, INT32_MAX}) {
+    EXPECT_EQ(SendTimeFromDword(SendTimeToDword(t)), t) << t;
+    EXPECT_EQ(SendTimeFromDword(*DecodeDword(EncodeDword(SendTimeToDword(t)))), t) << t;
+  }
+}
+
+}  // namespace
