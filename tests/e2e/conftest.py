@@ -161,17 +161,20 @@ def ftp_server(tmp_path):
 
 @pytest.fixture
 def quillory(wine_session, driver, request):
-    """Factory: quillory(settings=..., first_run=False, args=[], cwd=None, exe=None) -> QuilloryApp."""
+    """Factory: quillory(settings=..., first_run=False, args=[], cwd=None, exe=None, env=None)."""
     apps = []
     driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
 
-    def start(settings=None, first_run=False, args=(), cwd=None, exe=None, wait_main=True):
-        driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
-        if not first_run:
+    def start(settings=None, first_run=False, args=(), cwd=None, exe=None, wait_main=True, env=None,
+              keep=False):
+        """keep=True starts the program again on whatever the key holds now."""
+        if not keep:
+            driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
+        if not first_run and not keep:
             driver.call("reg-create-key", "HKCU", SETTINGS_KEY)
             for name, (vtype, data) in encode_settings(settings or {}).items():
                 driver.call("reg-set", "HKCU", SETTINGS_KEY, name, str(vtype), data.hex())
-        app = QuilloryApp(wine_session, driver, exe or (BUILD / "Quillory.exe"), list(args), cwd)
+        app = QuilloryApp(wine_session, driver, exe or (BUILD / "Quillory.exe"), list(args), cwd, env)
         apps.append(app)
         if wait_main:
             app.wait_main()

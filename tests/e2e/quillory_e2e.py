@@ -176,10 +176,11 @@ def wine_path(path):
 class QuilloryApp:
     """One run of the program under test."""
 
-    def __init__(self, session, driver, exe, args, cwd):
+    def __init__(self, session, driver, exe, args, cwd, env=None):
         self.session = session
         self.driver = driver
-        self.proc = subprocess.Popen([session.wine, str(exe)] + args, env=session.env, cwd=cwd,
+        self.proc = subprocess.Popen([session.wine, str(exe)] + args, env=dict(session.env, **(env or {})),
+                                     cwd=cwd,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait_main(self, timeout=30):
@@ -258,6 +259,23 @@ class QuilloryApp:
 
     def answer(self, choice):
         self.driver.call("answer", choice, BOX_TITLE)
+
+    def settings(self):
+        """Every value of the settings key: name -> (type, bytes); None when the key is missing."""
+        names = self.driver.reg_values("HKCU", SETTINGS_KEY)
+        if names is None:
+            return None
+        return {n: self.driver.reg_get("HKCU", SETTINGS_KEY, n) for n in names}
+
+    def apply(self):
+        """Presses "Apply Settings" and waits until the program has handled it."""
+        self.click(APPLY_SETTINGS)
+        self.call("get-text", str(SERVER_EDIT))  # answered only after the click was handled
+
+    def quit(self):
+        """Ends the program the quiet way (command 1), as a user's OK would."""
+        self.command(1)
+        return self.wait_exit()
 
     def screenshot(self, name, caption=MAIN_CAPTION):
         rect = tuple(int(v) for v in self.driver.call("rect", caption).split())
