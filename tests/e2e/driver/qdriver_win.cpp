@@ -294,6 +294,12 @@ std::string Run(const std::vector<std::string>& args) {
     HWND hwnd = ::GetForegroundWindow();
     return hwnd == nullptr ? "" : Escape(WindowText(hwnd));
   }
+  if (verb == "style") {
+    char style[32];
+    std::snprintf(style, sizeof(style), "%08lX",
+                  static_cast<unsigned long>(::GetWindowLongA(FindWindowOrFail(arg(1)), GWL_STYLE)));
+    return style;
+  }
   if (verb == "rect") {
     RECT r;
     ::GetWindowRect(FindWindowOrFail(arg(1)), &r);
