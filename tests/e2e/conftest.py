@@ -124,7 +124,7 @@ class FtpServer:
         commands = self.commands
 
         def on_file_received(_handler, path):
-            commands.append(("received", path))
+            commands.append(("received", path, time.time()))
 
         handler.on_file_received = on_file_received
         self.server = ThreadedFTPServer(("127.0.0.1", 0), handler)
