@@ -110,6 +110,7 @@ class FtpServer:
     def __init__(self, root):
         from pyftpdlib.authorizers import DummyAuthorizer
         from pyftpdlib.handlers import FTPHandler
+        from pyftpdlib.ioloop import IOLoop
         from pyftpdlib.servers import ThreadedFTPServer
 
         self.root = Path(root)
@@ -127,7 +128,8 @@ class FtpServer:
             commands.append(("received", path, time.time()))
 
         handler.on_file_received = on_file_received
-        self.server = ThreadedFTPServer(("127.0.0.1", 0), handler)
+        # A loop of its own: the library's shared default loop is gone once one server is closed.
+        self.server = ThreadedFTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
         self.port = self.server.socket.getsockname()[1]
         self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"timeout": 0.2},
                                        daemon=True)
@@ -144,6 +146,7 @@ class FtpServer:
 
     def stop(self):
         self.server.close_all()
+        self.thread.join(timeout=10)
 
 
 @pytest.fixture

@@ -17,6 +17,8 @@ namespace {
 constexpr UINT kSendTimeoutMs = 5000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
+HANDLE heldFile = INVALID_HANDLE_VALUE;
+
 struct Failure {
   std::string reason;
 };
@@ -233,7 +235,11 @@ bool FindMessageBox(const std::string& title, MessageBoxInfo* info) {
     HWND textItem = ::GetDlgItem(hwnd, kMessageBoxTextId);
     if (textItem == nullptr || !::IsWindowVisible(hwnd)) continue;
     info->hwnd = hwnd;
-    info->text = WindowText(textItem);
+    try {
+      info->text = WindowText(textItem);
+    } catch (const Failure&) {
+      continue;  // a box being torn down after its answer
+    }
     // A box being built has no text yet: wait for it.
     if (info->text.empty()) continue;
     info->buttons.clear();
@@ -455,6 +461,12 @@ std::string Run(const std::vector<std::string>& args) {
     HWND button = ::GetDlgItem(info.hwnd, id);
     if (button == nullptr) throw Failure{"the box has no button " + choice};
     PostOrFail(info.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    // Answered means gone: the next "msgbox" must not find this box again.
+    DWORD deadline = ::GetTickCount() + kSendTimeoutMs;
+    while (::IsWindow(info.hwnd) && ::IsWindowVisible(info.hwnd) &&
+           static_cast<LONG>(deadline - ::GetTickCount()) > 0) {
+      ::Sleep(20);
+    }
     return "";
   }
   if (verb == "menu-open") {
@@ -500,6 +512,20 @@ std::string Run(const std::vector<std::string>& args) {
     record.uID = static_cast<UINT>(number(2));
     DWORD action = verb == "tray-has" ? NIM_MODIFY : NIM_DELETE;
     return ::Shell_NotifyIconA(action, &record) ? "1" : "0";
+  }
+  if (verb == "hold-open") {
+    // Opens a file the way a program writing a log does (write access, others may only read) and
+    // keeps it open until "release".
+    if (heldFile != INVALID_HANDLE_VALUE) ::CloseHandle(heldFile);
+    heldFile = ::CreateFileA(arg(1).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (heldFile == INVALID_HANDLE_VALUE) throw Failure{"cannot open " + arg(1)};
+    return "";
+  }
+  if (verb == "release") {
+    if (heldFile != INVALID_HANDLE_VALUE) ::CloseHandle(heldFile);
+    heldFile = INVALID_HANDLE_VALUE;
+    return "";
   }
   if (verb == "reg-get") {
     HKEY key;
