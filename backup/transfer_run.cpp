@@ -1,0 +1,133 @@
+#include "backup/transfer_run.h"
+
+#include <memory>
+#include <vector>
+
+#include "framework/file_find.h"
+#include "framework/ftp_client.h"
+#include "framework/internet.h"
+
+const char* const kCreateDirectoryQuestion =
+    "The specified destination directory cannot be found, do you wish to create it?";
+const char* const kContinueInDefaultQuestion =
+    "Do you still wish to continue, placing the files in a default directory?";
+
+namespace {
+
+constexpr unsigned kShowPauseMs = 2000;
+constexpr int kRunResult = 1;
+const char* const kLineBreakEntryText = "The entry contains a line break";
+
+struct FailedUpload {
+  std::string path;
+  std::string reason;
+};
+
+class Uploader {
+ public:
+  explicit Uploader(CFtpConnection& connection) : connection_(connection) {}
+
+  void Send(const std::string& localPath, const std::string& remoteName) {
+    if (!connection_.PutFile(localPath, remoteName, kFtpTransferTypeBinary, 1)) {
+      failures_.push_back({localPath, connection_.LastError()});
+    }
+  }
+  void Refuse(const std::string& entry, const std::string& reason) {
+    failures_.push_back({entry, reason});
+  }
+  const std::vector<FailedUpload>& Failures() const { return failures_; }
+
+ private:
+  CFtpConnection& connection_;
+  std::vector<FailedUpload> failures_;
+};
+
+std::string Summary(const std::vector<FailedUpload>& failures) {
+  const int count = static_cast<int>(failures.size());
+  std::string text = count == 1 ? std::string("1 file could not be sent:\n")
+                                : std::to_string(count) + " files could not be sent:\n";
+  for (int i = 0; i < count && i < kMaxNamedFailures; ++i) {
+    // A name with a line break would make the list unreadable.
+    std::string path = failures[static_cast<std::size_t>(i)].path;
+    for (char& c : path) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    text += "\n" + path + " (" + failures[static_cast<std::size_t>(i)].reason + ")";
+  }
+  if (count > kMaxNamedFailures) {
+    text += "\n\nand " + std::to_string(count - kMaxNamedFailures) + " more.";
+  }
+  return text;
+}
+
+void SendMatches(const std::string& pattern, CFileFind& finder, Uploader& uploader) {
+  if (finder.FindFile(pattern)) {
+    bool more = true;
+    while (more) {
+      more = finder.FindNextFile();
+      // Directories (".", ".." and sub-directories) are not files to send.
+      if (finder.IsDirectory() || finder.IsDots()) continue;
+      uploader.Send(finder.GetFilePath(), finder.GetFileName());
+    }
+  }
+  finder.Close();
+}
+
+}  // namespace
+
+std::string RemoteNameOf(const std::string& entry) {
+  const std::size_t separator = entry.find_last_of("\\/");
+  return separator == std::string::npos ? entry : entry.substr(separator + 1);
+}
+
+int RunTransfer(const TransferSettings& settings, TransferWindow& window,
+                const TransferOptions& options) {
+  CFileFind finder;
+  CInternetSession session;
+  session.SetTimeout(options.timeoutMs);
+
+  const bool wasVisible = window.IsVisible();
+  if (!wasVisible) {
+    window.ShowNow();
+    window.Pause(kShowPauseMs);
+  }
+
+  const std::string& directory = settings.remoteDirectory;
+  if (ftp::HasLineBreak(directory)) {
+    throw CInternetException(
+        "The remote directory contains a line break. Correct it in the settings.");
+  }
+  std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
+      settings.serverAddress, settings.loginName, settings.password, 0, false);
+
+  if (!directory.empty() && !connection->SetCurrentDirectory(directory)) {
+    if (window.AskYesNo(kCreateDirectoryQuestion)) {
+      connection->CreateDirectory(directory);
+      connection->SetCurrentDirectory(directory);
+    } else if (!window.AskYesNo(kContinueInDefaultQuestion)) {
+      return kRunResult;
+    }
+  }
+
+  const int count = window.EntryCount();
+  if (count != 0) window.SetProgressRange(count);
+  Uploader uploader(*connection);
+  for (int i = 0; i < count; ++i) {
+    // Stepped before the work, so the bar is full while the last entry is being sent.
+    window.StepProgress();
+    const std::string entry = window.Entry(i);
+    if (ftp::HasLineBreak(entry)) {
+      uploader.Refuse(entry, kLineBreakEntryText);
+    } else if (entry.find('*') != std::string::npos) {
+      SendMatches(entry, finder, uploader);
+    } else {
+      uploader.Send(entry, RemoteNameOf(entry));
+    }
+  }
+  window.ResetProgress();
+  connection->Close();
+
+  if (!uploader.Failures().empty()) window.Tell(Summary(uploader.Failures()));
+  if (!wasVisible) window.Hide();
+  return kRunResult;
+}

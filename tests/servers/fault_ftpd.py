@@ -1,0 +1,268 @@
+#!/usr/bin/python3
+"""A small FTP server for the client's fault tests: it answers like a plain server unless told to
+fail, stall or cut a connection at a given step. Prints "PORT <n>" once it listens on 127.0.0.1 and
+serves until its standard input closes. Every command line it receives is appended to --log."""
+
+import argparse
+import os
+import socket
+import sys
+import threading
+import time
+
+CUT_AFTER_BYTES = 256 * 1024
+STALL_SECONDS = 3600
+
+
+def parse_args():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True, help="directory that receives uploads")
+    parser.add_argument("--log", required=True, help="file that receives every command line")
+    parser.add_argument("--user", default="quill")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument(
+        "--greeting",
+        default="plain",
+        choices=["plain", "multi", "preliminary", "refuse", "stall", "junk"],
+    )
+    parser.add_argument(
+        "--fail",
+        action="append",
+        default=[],
+        metavar="VERB=CODE",
+        help="answer VERB with CODE; FINAL stands for the reply after an upload's data",
+    )
+    parser.add_argument(
+        "--stall",
+        action="append",
+        default=[],
+        metavar="VERB",
+        help="never answer VERB; FINAL: after the data; CONNECT: never open the data connection; "
+        "DATA: open it but never read",
+    )
+    parser.add_argument(
+        "--cut",
+        choices=["none", "control", "data"],
+        default="none",
+        help="close that connection in the middle of an upload",
+    )
+    parser.add_argument("--user-is-enough", action="store_true", help="230 right after USER")
+    parser.add_argument("--multi-line-replies", action="store_true")
+    parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
+    return parser.parse_args()
+
+
+class Session:
+    def __init__(self, conn, options, log_lock):
+        self.conn = conn
+        self.options = options
+        self.log_lock = log_lock
+        self.fail = dict(item.split("=", 1) for item in options.fail)
+        self.stall = set(options.stall)
+        self.data_address = None
+        self.root = os.path.realpath(options.root)
+        self.cwd = self.root
+        self.buffer = b""
+
+    def send(self, text):
+        self.conn.sendall(text.encode("latin-1") + b"\r\n")
+
+    def reply(self, code, text):
+        if self.options.multi_line_replies:
+            self.send("%d-%s" % (code, text))
+            self.send(" %d is not the end, nor is this line" % code)
+            self.send("%d-still going" % code)
+            self.send("%d %s" % (code, text))
+        else:
+            self.send("%d %s" % (code, text))
+
+    def read_line(self):
+        while b"\n" not in self.buffer:
+            chunk = self.conn.recv(4096)
+            if not chunk:
+                return None
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.rstrip(b"\r").decode("latin-1")
+
+    def record(self, line):
+        with self.log_lock:
+            with open(self.options.log, "a", encoding="latin-1") as log:
+                log.write(line + "\n")
+
+    def greet(self):
+        kind = self.options.greeting
+        if kind == "stall":
+            time.sleep(STALL_SECONDS)
+        elif kind == "multi":
+            self.send("220-Welcome")
+            self.send(" 220 indented is not the end")
+            self.send("123 nor is this")
+            self.send("")
+            self.send("220-nor this")
+            self.send("220 ready")
+        elif kind == "preliminary":
+            self.send("120 ready in a moment")
+            self.send("220 ready")
+        elif kind == "refuse":
+            self.send("421 Too many connections")
+            return False
+        elif kind == "junk":
+            self.send("Hello, this is not FTP")
+        else:
+            self.send("220 ready")
+        return True
+
+    def run(self):
+        if not self.greet():
+            return
+        while True:
+            line = self.read_line()
+            if line is None:
+                return
+            self.record(line)
+            verb, _, argument = line.partition(" ")
+            verb = verb.upper()
+            if verb in self.stall:
+                time.sleep(STALL_SECONDS)
+                return
+            if verb in self.fail:
+                code = int(self.fail[verb])
+                self.reply(code, "%s refused by request" % verb)
+                if code == 421:
+                    return
+                continue
+            handler = getattr(self, "do_" + verb, None)
+            if handler is None:
+                self.reply(502, "Command not implemented")
+            elif handler(argument) is False:
+                return
+
+    def do_USER(self, argument):
+        if self.options.user_is_enough:
+            self.reply(230, "Logged in without a password")
+        else:
+            self.reply(331, "Password please")
+
+    def do_PASS(self, argument):
+        if argument == self.options.password:
+            self.reply(230, "Logged in")
+        else:
+            self.reply(530, "Login incorrect")
+
+    def do_TYPE(self, argument):
+        self.reply(200, "Type set to " + argument)
+
+    def do_CWD(self, argument):
+        try:
+            target = self.inside(argument)
+        except ValueError:
+            target = ""
+        if os.path.isdir(target):
+            self.cwd = target
+            self.reply(250, "Directory changed")
+        else:
+            self.reply(550, "No such directory")
+
+    def do_MKD(self, argument):
+        try:
+            os.mkdir(self.inside(argument))
+        except (OSError, ValueError):
+            self.reply(550, "Cannot create directory")
+            return
+        self.reply(257, '"%s" created' % argument)
+
+    def inside(self, name):
+        """The local path of name; names that would leave the upload root are refused."""
+        base = self.root if name.startswith("/") else self.cwd
+        target = os.path.realpath(os.path.join(base, name.lstrip("/")))
+        if target != self.root and not target.startswith(self.root + os.sep):
+            raise ValueError(name)
+        return target
+
+    def do_PORT(self, argument):
+        parts = argument.split(",")
+        self.data_address = (".".join(parts[:4]), int(parts[4]) * 256 + int(parts[5]))
+        self.reply(200, "PORT command successful")
+
+    def do_EPRT(self, argument):
+        _, _, host, port, _ = argument.split("|")
+        self.data_address = (host, int(port))
+        self.reply(200, "EPRT command successful")
+
+    def do_QUIT(self, argument):
+        self.reply(221, "Goodbye")
+        return False
+
+    def do_STOR(self, argument):
+        if "/" in argument or "\\" in argument:
+            self.reply(553, "File names only, please")
+            return
+        self.reply(150, "Opening data connection")
+        if "CONNECT" in self.stall:
+            time.sleep(STALL_SECONDS)
+            return False
+        data = socket.create_connection(self.data_address)
+        if "DATA" in self.stall:
+            time.sleep(STALL_SECONDS)
+            return False
+        received = 0
+        with open(self.inside(argument), "wb") as target:
+            while True:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                target.write(chunk)
+                received += len(chunk)
+                if received >= CUT_AFTER_BYTES and self.options.cut != "none":
+                    # A reset, as a crashing server would leave it.
+                    data.setsockopt(
+                        socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00"
+                    )
+                    data.close()
+                    if self.options.cut == "control":
+                        return False
+                    self.reply(426, "Connection closed; transfer aborted")
+                    return True
+        data.close()
+        if "FINAL" in self.stall:
+            time.sleep(STALL_SECONDS)
+            return False
+        if "FINAL" in self.fail:
+            self.reply(int(self.fail["FINAL"]), "Upload failed by request")
+        else:
+            self.reply(226, "Transfer complete")
+        return True
+
+
+def serve(listener, options):
+    log_lock = threading.Lock()
+    while True:
+        conn, _ = listener.accept()
+
+        def handle(conn=conn):
+            try:
+                Session(conn, options, log_lock).run()
+            except OSError:
+                pass
+            finally:
+                conn.close()
+
+        threading.Thread(target=handle, daemon=True).start()
+
+
+def main():
+    options = parse_args()
+    family, host = (socket.AF_INET6, "::1") if options.ipv6 else (socket.AF_INET, "127.0.0.1")
+    listener = socket.socket(family, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((host, 0))
+    listener.listen(8)
+    threading.Thread(target=serve, args=(listener, options), daemon=True).start()
+    print("PORT %d" % listener.getsockname()[1], flush=True)
+    sys.stdin.read()
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,324 @@
+#!/usr/bin/python3
+"""Starts real FTP servers on 127.0.0.1 for the client tests, each on its own port and directory.
+
+For every server it prints one line:
+  SERVER <name> <port> <user> <password> <local upload dir> <remote upload dir>
+or, when the server cannot run here:
+  SKIP <name> <reason>
+then "READY". The servers run until standard input closes; then they are stopped and their
+directories removed. The server daemons need root (they switch users and change root).
+
+  ftpservers.py [NAME ...]        start the named servers (all when none are named)
+"""
+
+import os
+import pwd
+import grp
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+USER = "quill"
+PASSWORD = "Backup-2-Test"
+UPLOAD_DIR = "upload"
+START_TIMEOUT_SECONDS = 15
+STOP_TIMEOUT_SECONDS = 5
+
+VSFTPD = "/usr/sbin/vsftpd"
+PROFTPD = "/opt/ftpd/proftpd-core/usr/sbin/proftpd"
+PUREFTPD = "/opt/ftpd/pure-ftpd/usr/sbin/pure-ftpd"
+PURE_PW = "/opt/ftpd/pure-ftpd/usr/bin/pure-pw"
+VSFTPD_EMPTY_DIR = "/var/run/vsftpd/empty"
+ALL_SERVERS = ["pyftpdlib", "vsftpd", "proftpd", "pureftpd"]
+
+
+class Skip(Exception):
+    pass
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for_greeting(port, process, log_path):
+    deadline = time.monotonic() + START_TIMEOUT_SECONDS
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            raise Skip("exited at start: " + tail(log_path))
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=2) as probe:
+                if probe.recv(512).startswith(b"220"):
+                    return
+        except OSError:
+            time.sleep(0.1)
+    raise Skip("no greeting within %d s: %s" % (START_TIMEOUT_SECONDS, tail(log_path)))
+
+
+def tail(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as log:
+            return " | ".join(log.read().strip().splitlines()[-3:]) or "(no output)"
+    except OSError:
+        return "(no output)"
+
+
+def start_and_wait(command, port, log_path):
+    log = open(log_path, "w")
+    process = subprocess.Popen(
+        command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT, start_new_session=True
+    )
+    try:
+        wait_for_greeting(port, process, log_path)
+    except Skip:
+        stop(process)
+        raise
+    return process
+
+
+def owned_dir(path, uid, gid):
+    os.makedirs(path, exist_ok=True)
+    os.chmod(path, 0o755)
+    os.chown(path, uid, gid)
+    return path
+
+
+def password_hash(password):
+    result = subprocess.run(
+        ["openssl", "passwd", "-6", "-stdin"], input=password, text=True, capture_output=True, check=True
+    )
+    return result.stdout.strip()
+
+
+def need_root():
+    if os.geteuid() != 0:
+        raise Skip("needs root")
+
+
+def need_binary(path):
+    if not os.access(path, os.X_OK):
+        raise Skip(path + " is not installed")
+
+
+def nobody_ids():
+    return pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
+
+
+def run_pyftpdlib(base, port):
+    try:
+        import pyftpdlib  # noqa: F401
+    except ImportError:
+        raise Skip("python3-pyftpdlib is not installed")
+    root = os.path.join(base, "root")
+    os.makedirs(os.path.join(root, UPLOAD_DIR))
+    log_path = os.path.join(base, "server.log")
+    process = start_and_wait([sys.executable, os.path.abspath(__file__), "--serve-pyftpdlib", root, str(port)], port, log_path)
+    return process, USER, PASSWORD, os.path.join(root, UPLOAD_DIR)
+
+
+def serve_pyftpdlib(root, port):
+    import logging
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+
+    logging.basicConfig(level=logging.WARNING)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(USER, PASSWORD, root, perm="elradfmwMT")
+    handler = FTPHandler
+    handler.authorizer = authorizer
+    # Its default three-second pause after a refused login only slows the tests down.
+    handler.auth_failed_timeout = 0.1
+    server = FTPServer(("127.0.0.1", port), handler)
+    server.serve_forever()
+
+
+def run_vsftpd(base, port):
+    need_binary(VSFTPD)
+    need_root()
+    try:
+        ftp_user = pwd.getpwnam("ftp")
+    except KeyError:
+        raise Skip("the system user 'ftp' (made by the vsftpd package) is missing")
+    os.makedirs(VSFTPD_EMPTY_DIR, exist_ok=True)
+    # Anonymous uploads: vsftpd refuses a writable root, so the root is root's and the upload
+    # directory the ftp user's.
+    root = owned_dir(os.path.join(base, "root"), 0, 0)
+    upload = owned_dir(os.path.join(root, UPLOAD_DIR), ftp_user.pw_uid, ftp_user.pw_gid)
+    config = os.path.join(base, "vsftpd.conf")
+    log_path = os.path.join(base, "server.log")
+    with open(config, "w") as out:
+        out.write(
+            "\n".join(
+                [
+                    "listen=YES",
+                    "listen_ipv6=NO",
+                    "listen_address=127.0.0.1",
+                    "listen_port=%d" % port,
+                    "background=NO",
+                    "anonymous_enable=YES",
+                    "local_enable=NO",
+                    "write_enable=YES",
+                    "anon_upload_enable=YES",
+                    "anon_mkdir_write_enable=YES",
+                    "anon_other_write_enable=YES",
+                    "anon_umask=022",
+                    "anon_root=" + root,
+                    "no_anon_password=YES",
+                    "ftp_username=ftp",
+                    "connect_from_port_20=NO",
+                    "port_enable=YES",
+                    "seccomp_sandbox=NO",
+                    "isolate=NO",
+                    "isolate_network=NO",
+                    "xferlog_enable=NO",
+                    "secure_chroot_dir=" + VSFTPD_EMPTY_DIR,
+                    "vsftpd_log_file=" + log_path,
+                    "",
+                ]
+            )
+        )
+    os.chmod(config, 0o600)
+    process = start_and_wait([VSFTPD, config], port, log_path)
+    return process, "anonymous", "quill@localhost", upload
+
+
+def run_proftpd(base, port):
+    need_binary(PROFTPD)
+    need_root()
+    uid, gid = nobody_ids()
+    home = owned_dir(os.path.join(base, "home"), uid, gid)
+    upload = owned_dir(os.path.join(home, UPLOAD_DIR), uid, gid)
+    passwd = os.path.join(base, "ftpd.passwd")
+    group = os.path.join(base, "ftpd.group")
+    with open(passwd, "w") as out:
+        out.write("%s:%s:%d:%d::%s:/bin/false\n" % (USER, password_hash(PASSWORD), uid, gid, home))
+    with open(group, "w") as out:
+        out.write("nogroup:x:%d:\n" % gid)
+    os.chmod(passwd, 0o600)
+    os.chmod(group, 0o600)
+    log_path = os.path.join(base, "server.log")
+    config = os.path.join(base, "proftpd.conf")
+    with open(config, "w") as out:
+        out.write(
+            "\n".join(
+                [
+                    "ServerType standalone",
+                    'ServerName "test"',
+                    "DefaultServer on",
+                    "UseIPv6 off",
+                    "Port %d" % port,
+                    "DefaultAddress 127.0.0.1",
+                    "SocketBindTight on",
+                    "User nobody",
+                    "Group nogroup",
+                    "PidFile " + os.path.join(base, "proftpd.pid"),
+                    "ScoreboardFile " + os.path.join(base, "proftpd.scoreboard"),
+                    "SystemLog " + log_path,
+                    "TransferLog none",
+                    "WtmpLog off",
+                    "UseReverseDNS off",
+                    "<IfModule mod_delay.c>",
+                    "  DelayEngine off",
+                    "</IfModule>",
+                    "<IfModule mod_auth_pam.c>",
+                    "  AuthPAM off",
+                    "</IfModule>",
+                    "<IfModule mod_ctrls.c>",
+                    "  ControlsEngine off",
+                    "</IfModule>",
+                    "AuthOrder mod_auth_file.c",
+                    "AuthUserFile " + passwd,
+                    "AuthGroupFile " + group,
+                    "RequireValidShell off",
+                    "DefaultRoot ~",
+                    "AllowOverwrite on",
+                    "Umask 022",
+                    "",
+                ]
+            )
+        )
+    process = start_and_wait([PROFTPD, "--nodaemon", "-c", config], port, log_path)
+    return process, USER, PASSWORD, upload
+
+
+def run_pureftpd(base, port):
+    need_binary(PUREFTPD)
+    need_binary(PURE_PW)
+    need_root()
+    uid, gid = nobody_ids()
+    home = owned_dir(os.path.join(base, "home"), uid, gid)
+    upload = owned_dir(os.path.join(home, UPLOAD_DIR), uid, gid)
+    passwd = os.path.join(base, "pureftpd.passwd")
+    database = os.path.join(base, "pureftpd.pdb")
+    log_path = os.path.join(base, "server.log")
+    subprocess.run(
+        [PURE_PW, "useradd", USER, "-u", str(uid), "-g", str(gid), "-d", home, "-f", passwd],
+        input="%s\n%s\n" % (PASSWORD, PASSWORD),
+        text=True,
+        check=True,
+        capture_output=True,
+    )
+    subprocess.run([PURE_PW, "mkdb", database, "-f", passwd], check=True, capture_output=True)
+    process = start_and_wait(
+        [PUREFTPD, "-S", "127.0.0.1,%d" % port, "-l", "puredb:" + database, "-E", "-H", "-4"],
+        port,
+        log_path,
+    )
+    return process, USER, PASSWORD, upload
+
+
+RUNNERS = {
+    "pyftpdlib": run_pyftpdlib,
+    "vsftpd": run_vsftpd,
+    "proftpd": run_proftpd,
+    "pureftpd": run_pureftpd,
+}
+
+
+def stop(process):
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait(timeout=STOP_TIMEOUT_SECONDS)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+    except ProcessLookupError:
+        pass
+
+
+def main(names):
+    base = tempfile.mkdtemp(prefix="quillory-ftp-")
+    # The daemons drop to other users, who must be able to reach their directories.
+    os.chmod(base, 0o755)
+    processes = []
+    try:
+        for name in names or ALL_SERVERS:
+            server_dir = os.path.join(base, name)
+            os.makedirs(server_dir)
+            os.chmod(server_dir, 0o755)
+            try:
+                port = free_port()
+                process, user, password, upload = RUNNERS[name](server_dir, port)
+                processes.append(process)
+                print("SERVER %s %d %s %s %s %s" % (name, port, user, password, upload, UPLOAD_DIR), flush=True)
+            except (Skip, subprocess.CalledProcessError, OSError) as reason:
+                print("SKIP %s %s" % (name, str(reason).replace("\n", " ")), flush=True)
+        print("READY", flush=True)
+        sys.stdin.read()
+    finally:
+        for process in processes:
+            stop(process)
+        shutil.rmtree(base, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--serve-pyftpdlib":
+        serve_pyftpdlib(sys.argv[2], int(sys.argv[3]))
+    else:
+        main(sys.argv[1:])

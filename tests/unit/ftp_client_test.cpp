@@ -1,0 +1,469 @@
+// The FTP client against real servers on 127.0.0.1 (started by tests/servers/ftpservers.py), and
+// against the scripted server of tests/servers/fault_ftpd.py for replies real servers never give.
+#include "framework/ftp_client.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "framework/internet.h"
+#include "tests/unit/ftp_test_support.h"
+
+namespace {
+
+using ftptest::FaultServer;
+using ftptest::RandomBytes;
+using ftptest::ReadFile;
+using ftptest::TempDir;
+using ftptest::WriteFile;
+
+constexpr int kFaultTimeoutMs = 700;
+// Well past the fault timeout, well below the default: proves the shortened timeout was used.
+constexpr double kGiveUpWithinSeconds = 10.0;
+constexpr std::size_t kMultiMebibyteBytes = 5 * 1024 * 1024 + 123;
+// More than loopback's socket buffers can hold, so a server that never reads stalls the sender.
+constexpr std::size_t kStallingUploadBytes = 48 * 1024 * 1024;
+
+struct RealServer {
+  int port = 0;
+  std::string user;
+  std::string password;
+  std::string localUploadDir;
+  std::string remoteUploadDir;
+  std::string skipReason;
+};
+
+// Starts the real servers once for the whole binary and stops them at its end.
+class RealServers : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    process_ = std::make_unique<ftptest::ChildProcess>(
+        std::vector<std::string>{ftptest::PythonPath(), ftptest::ServersDir() + "/ftpservers.py"});
+    std::string line;
+    while (process_->ReadLine(&line) && line != "READY") {
+      std::istringstream fields(line);
+      std::string kind;
+      std::string name;
+      fields >> kind >> name;
+      RealServer& server = servers_[name];
+      if (kind == "SERVER") {
+        fields >> server.port >> server.user >> server.password >> server.localUploadDir >>
+            server.remoteUploadDir;
+      } else {
+        std::getline(fields, server.skipReason);
+      }
+    }
+  }
+  void TearDown() override { process_.reset(); }
+
+  static const RealServer& Get(const std::string& name) {
+    static const RealServer kMissing{0, "", "", "", "", "the server harness did not report it"};
+    const auto found = instance->servers_.find(name);
+    return found == instance->servers_.end() ? kMissing : found->second;
+  }
+
+  static RealServers* instance;
+
+ private:
+  std::unique_ptr<ftptest::ChildProcess> process_;
+  std::map<std::string, RealServer> servers_;
+};
+
+RealServers* RealServers::instance =
+    static_cast<RealServers*>(::testing::AddGlobalTestEnvironment(new RealServers));
+
+ftp::ServerAddress Loopback(int port) { return ftp::ServerAddress{"127.0.0.1", port}; }
+
+class RealServerTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    server_ = RealServers::Get(GetParam());
+    if (server_.port == 0) GTEST_SKIP() << GetParam() << " not available:" << server_.skipReason;
+  }
+
+  // A logged-in client in binary mode, inside the server's upload directory.
+  void Open(ftp::Client* client) {
+    ASSERT_TRUE(client->Connect(Loopback(server_.port))) << client->LastError();
+    ASSERT_TRUE(client->Login(server_.user, server_.password)) << client->LastError();
+    ASSERT_TRUE(client->SetType('I')) << client->LastError();
+    ASSERT_TRUE(client->ChangeDirectory(server_.remoteUploadDir)) << client->LastError();
+  }
+
+  // A name no other test (or server) uses.
+  std::string Unique(const std::string& stem) const {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '-');
+    return name + "-" + stem;
+  }
+
+  RealServer server_;
+  TempDir local_;
+};
+
+TEST_P(RealServerTest, StoresFilesByteForByte) {
+  ftp::Client client;
+  Open(&client);
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"empty.bin", ""},
+      {"one.bin", std::string(1, '\xff')},
+      {"line-ends.txt", "a\r\nb\nc\r\r\n\x1a\x00z"},
+      {"large.bin", RandomBytes(kMultiMebibyteBytes, 7)},
+  };
+  for (const auto& [name, bytes] : files) {
+    const std::string remote = Unique(name);
+    WriteFile(local_ / name, bytes);
+    ASSERT_TRUE(client.Store(local_ / name, remote)) << name << ": " << client.LastError();
+    std::string stored;
+    ASSERT_TRUE(ReadFile(server_.localUploadDir + "/" + remote, &stored)) << name;
+    EXPECT_TRUE(stored == bytes) << name << ": " << stored.size() << " bytes instead of "
+                                 << bytes.size();
+  }
+}
+
+TEST_P(RealServerTest, SecondUploadUnderTheSameNameReplacesTheFirst) {
+  ftp::Client client;
+  Open(&client);
+  const std::string remote = Unique("twice.txt");
+  WriteFile(local_ / "first", "first version, the longer one");
+  WriteFile(local_ / "second", "second");
+  ASSERT_TRUE(client.Store(local_ / "first", remote)) << client.LastError();
+  ASSERT_TRUE(client.Store(local_ / "second", remote)) << client.LastError();
+  std::string stored;
+  ASSERT_TRUE(ReadFile(server_.localUploadDir + "/" + remote, &stored));
+  EXPECT_EQ(stored, "second");
+}
+
+TEST_P(RealServerTest, MakesAndEntersDirectories) {
+  ftp::Client client;
+  Open(&client);
+  const std::string directory = Unique("dir");
+  EXPECT_FALSE(client.ChangeDirectory(directory));
+  EXPECT_EQ(client.LastReply().code / 100, 5) << client.LastError();
+  EXPECT_FALSE(client.LastError().empty());
+
+  ASSERT_TRUE(client.MakeDirectory(directory)) << client.LastError();
+  EXPECT_FALSE(client.MakeDirectory(directory)) << "an existing directory cannot be made again";
+  ASSERT_TRUE(client.ChangeDirectory(directory)) << client.LastError();
+  WriteFile(local_ / "inside.txt", "inside");
+  ASSERT_TRUE(client.Store(local_ / "inside.txt", "inside.txt")) << client.LastError();
+  std::string stored;
+  EXPECT_TRUE(ReadFile(server_.localUploadDir + "/" + directory + "/inside.txt", &stored));
+  EXPECT_EQ(stored, "inside");
+}
+
+TEST_P(RealServerTest, RefusedLoginCarriesTheServersReason) {
+  ftp::Client client;
+  ASSERT_TRUE(client.Connect(Loopback(server_.port))) << client.LastError();
+  EXPECT_FALSE(client.Login("quill-nobody", "wrong password"));
+  EXPECT_EQ(client.LastReply().code, 530);
+  EXPECT_EQ(client.LastError().substr(0, 4), "530 ") << client.LastError();
+
+  CInternetSession session;
+  try {
+    session.GetFtpConnection("127.0.0.1:" + std::to_string(server_.port), "quill-nobody",
+                             "wrong password");
+    FAIL() << "a refused login must throw";
+  } catch (const CInternetException& error) {
+    EXPECT_NE(std::string(error.what()).find("refused the login: 530"), std::string::npos)
+        << error.what();
+  }
+}
+
+TEST_P(RealServerTest, UnreadableLocalFileLeavesNothingOnTheServer) {
+  ftp::Client client;
+  Open(&client);
+  const std::string remote = Unique("missing.txt");
+  EXPECT_FALSE(client.Store(local_ / "does-not-exist", remote));
+  EXPECT_NE(client.LastError().find("No such file"), std::string::npos) << client.LastError();
+  EXPECT_FALSE(std::filesystem::exists(server_.localUploadDir + "/" + remote));
+  EXPECT_FALSE(client.Store(local_.Path(), remote)) << "a directory is not a file";
+
+  WriteFile(local_ / "present.txt", "still works");
+  EXPECT_TRUE(client.Store(local_ / "present.txt", remote)) << client.LastError();
+}
+
+TEST_P(RealServerTest, FacadeUploadsInBinary) {
+  CInternetSession session;
+  std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
+      "127.0.0.1:" + std::to_string(server_.port), server_.user, server_.password);
+  ASSERT_TRUE(connection->SetCurrentDirectory(server_.remoteUploadDir)) << connection->LastError();
+  const std::string bytes = RandomBytes(300000, 11);
+  WriteFile(local_ / "facade.bin", bytes);
+  const std::string remote = Unique("facade.bin");
+  ASSERT_TRUE(connection->PutFile(local_ / "facade.bin", remote)) << connection->LastError();
+  std::string stored;
+  ASSERT_TRUE(ReadFile(server_.localUploadDir + "/" + remote, &stored));
+  EXPECT_TRUE(stored == bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTest,
+                         ::testing::Values("pyftpdlib", "vsftpd", "proftpd", "pureftpd"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
+
+// --- The scripted server ---------------------------------------------------------------------
+
+class FaultTest : public ::testing::Test {
+ protected:
+  // Connects, logs in and switches to binary against a scripted server.
+  static bool OpenSession(ftp::Client* client, const FaultServer& server) {
+    client->SetTimeout(kFaultTimeoutMs);
+    return client->Connect(Loopback(server.Port())) && client->Login("quill", "secret") &&
+           client->SetType('I');
+  }
+
+  static double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  static bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
+  TempDir local_;
+};
+
+TEST_F(FaultTest, AcceptsUnusualGreetings) {
+  for (const char* greeting : {"multi", "preliminary"}) {
+    FaultServer server({"--greeting", greeting});
+    ftp::Client client;
+    EXPECT_TRUE(OpenSession(&client, server)) << greeting << ": " << client.LastError();
+  }
+}
+
+TEST_F(FaultTest, RejectsGreetingsThatAreNoWelcome) {
+  const std::map<std::string, std::string> expected = {
+      {"refuse", "421 Too many connections"},
+      {"junk", "not an FTP reply: Hello, this is not FTP"},
+      {"stall", "No reply from the server: The operation timed out"},
+  };
+  for (const auto& [greeting, reason] : expected) {
+    FaultServer server({"--greeting", greeting});
+    ftp::Client client(kFaultTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.Connect(Loopback(server.Port()))) << greeting;
+    EXPECT_LT(SecondsSince(start), kGiveUpWithinSeconds) << greeting;
+    EXPECT_NE(client.LastError().find(reason), std::string::npos)
+        << greeting << ": " << client.LastError();
+    EXPECT_FALSE(client.IsConnected()) << greeting;
+  }
+}
+
+TEST_F(FaultTest, MultiLineRepliesThroughAWholeUpload) {
+  FaultServer server({"--multi-line-replies"});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  WriteFile(local_ / "a.txt", "multi");
+  EXPECT_TRUE(client.Store(local_ / "a.txt", "a.txt")) << client.LastError();
+  EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+  EXPECT_EQ(client.LastReply().code, 250);
+}
+
+TEST_F(FaultTest, UserAcceptedAloneSendsNoPassword) {
+  FaultServer server({"--user-is-enough"});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  for (const std::string& line : server.Commands()) EXPECT_NE(line.substr(0, 4), "PASS");
+}
+
+TEST_F(FaultTest, EmptyLoginTextsAreSentAsEmpty) {
+  FaultServer server({});
+  ftp::Client client(kFaultTimeoutMs);
+  ASSERT_TRUE(client.Connect(Loopback(server.Port())));
+  EXPECT_FALSE(client.Login("", ""));
+  EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER", "PASS"}));
+}
+
+TEST_F(FaultTest, EveryRefusedStepFailsWithTheServersLine) {
+  WriteFile(local_ / "f.txt", "data");
+  const std::vector<std::string> verbs = {"USER", "PASS", "TYPE", "CWD",
+                                          "MKD",  "PORT", "STOR", "FINAL"};
+  for (const std::string& verb : verbs) {
+    for (const char* code : {"451", "553"}) {
+      FaultServer server({"--fail", verb + "=" + code});
+      ftp::Client client(kFaultTimeoutMs);
+      ASSERT_TRUE(client.Connect(Loopback(server.Port())));
+      bool ok = client.Login("quill", "secret") && client.SetType('I') &&
+                client.MakeDirectory("made") && client.ChangeDirectory("made");
+      if (ok) ok = client.Store(local_ / "f.txt", "f.txt");
+      EXPECT_FALSE(ok) << verb;
+      EXPECT_EQ(client.LastError(),
+                std::string(code) + " " +
+                    (verb == "FINAL" ? "Upload failed by request" : verb + " refused by request"))
+          << verb;
+      // A refusal leaves the connection in step: the next command still gets its own answer.
+      EXPECT_TRUE(client.IsConnected()) << verb;
+      const bool nextAnswered =
+          verb == "CWD" ? client.MakeDirectory("next") : client.ChangeDirectory("/");
+      EXPECT_TRUE(nextAnswered) << verb << ": " << client.LastError();
+    }
+  }
+}
+
+TEST_F(FaultTest, ServiceClosingEndsTheConnection) {
+  FaultServer server({"--fail", "CWD=421"});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  EXPECT_FALSE(client.ChangeDirectory("x"));
+  EXPECT_EQ(client.LastError(), "421 CWD refused by request");
+  EXPECT_FALSE(client.MakeDirectory("y"));
+  EXPECT_EQ(client.LastError(), "421 CWD refused by request");
+  EXPECT_FALSE(Contains(server.Commands(), "MKD y"));
+}
+
+TEST_F(FaultTest, NeverSendsLineBreaks) {
+  FaultServer server({});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  WriteFile(local_ / "f.txt", "data");
+  EXPECT_FALSE(client.ChangeDirectory("a\r\nDELE important"));
+  EXPECT_FALSE(client.MakeDirectory("b\nRMD x"));
+  EXPECT_FALSE(client.Store(local_ / "f.txt", "c\rDELE y"));
+  EXPECT_FALSE(client.Login("u\nser", "p"));
+  EXPECT_NE(client.LastError().find("line break"), std::string::npos);
+  // The refusals happen before anything is sent, so the connection stays usable.
+  EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+  for (const std::string& line : server.Commands()) {
+    EXPECT_EQ(line.find("DELE"), std::string::npos) << line;
+    EXPECT_EQ(line.find("RMD"), std::string::npos) << line;
+  }
+}
+
+TEST_F(FaultTest, ServerClosingTheControlConnectionMidFile) {
+  FaultServer server({"--cut", "control"});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  WriteFile(local_ / "big.bin", RandomBytes(kMultiMebibyteBytes, 3));
+  EXPECT_FALSE(client.Store(local_ / "big.bin", "big.bin"));
+  EXPECT_FALSE(client.LastError().empty());
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_FALSE(client.Store(local_ / "big.bin", "again.bin")) << "the connection is gone";
+}
+
+TEST_F(FaultTest, ServerClosingTheDataConnectionMidFile) {
+  FaultServer server({"--cut", "data"});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  WriteFile(local_ / "big.bin", RandomBytes(kMultiMebibyteBytes, 4));
+  EXPECT_FALSE(client.Store(local_ / "big.bin", "big.bin"));
+  EXPECT_FALSE(client.LastError().empty());
+  // The server answered the cut on the control connection, so the session goes on.
+  EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+}
+
+TEST_F(FaultTest, GivesUpOnStalledStepsAfterItsTimeout) {
+  WriteFile(local_ / "small.txt", "small");
+  WriteFile(local_ / "huge.bin", std::string(kStallingUploadBytes, 'x'));
+  const std::map<std::string, std::string> expected = {
+      {"CWD", "No reply from the server: The operation timed out"},
+      {"FINAL", "No reply from the server: The operation timed out"},
+      {"CONNECT", "The server did not open the data connection: The operation timed out"},
+      {"DATA", "Sending the file failed: The operation timed out"},
+  };
+  for (const auto& [stall, reason] : expected) {
+    FaultServer server({"--stall", stall});
+    ftp::Client client;
+    ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok =
+        stall == "CWD"
+            ? client.ChangeDirectory("/")
+            : client.Store(local_ / (stall == "DATA" ? "huge.bin" : "small.txt"), "f.bin");
+    EXPECT_FALSE(ok) << stall;
+    EXPECT_LT(SecondsSince(start), kGiveUpWithinSeconds) << stall;
+    EXPECT_EQ(client.LastError(), reason) << stall;
+    EXPECT_FALSE(client.IsConnected()) << stall << ": a stalled session is out of step";
+  }
+}
+
+TEST_F(FaultTest, DataPortFollowsTheControlConnectionsAddressFamily) {
+  FaultServer server({"--ipv6"});
+  ASSERT_NE(server.Port(), 0);
+  ftp::Client client;
+  client.SetTimeout(kFaultTimeoutMs);
+  ftp::ServerAddress address;
+  std::string error;
+  ASSERT_TRUE(
+      ftp::ParseServerAddress("[::1]:" + std::to_string(server.Port()), 21, &address, &error));
+  ASSERT_TRUE(client.Connect(address)) << client.LastError();
+  ASSERT_TRUE(client.Login("quill", "secret")) << client.LastError();
+  WriteFile(local_ / "six.txt", "over IPv6");
+  ASSERT_TRUE(client.Store(local_ / "six.txt", "six.txt")) << client.LastError();
+  std::string stored;
+  EXPECT_TRUE(ReadFile(server.Root() + "/six.txt", &stored));
+  EXPECT_EQ(stored, "over IPv6");
+  bool sawEprt = false;
+  for (const std::string& line : server.Commands()) sawEprt |= line.rfind("EPRT |2|::1|", 0) == 0;
+  EXPECT_TRUE(sawEprt);
+
+  FaultServer plain({});
+  ftp::Client v4;
+  ASSERT_TRUE(OpenSession(&v4, plain)) << v4.LastError();
+  ASSERT_TRUE(v4.Store(local_ / "six.txt", "four.txt")) << v4.LastError();
+  bool sawPort = false;
+  for (const std::string& line : plain.Commands()) sawPort |= line.rfind("PORT 127,0,0,1,", 0) == 0;
+  EXPECT_TRUE(sawPort);
+}
+
+TEST_F(FaultTest, ConnectGivesUpWhenTheServerNeverAnswers) {
+  // A listener whose queue is full drops further connection requests unanswered.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
+  }
+  ftp::Client client(kFaultTimeoutMs);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.Connect(Loopback(ntohs(address.sin_port))));
+  EXPECT_LT(SecondsSince(start), kGiveUpWithinSeconds);
+  EXPECT_EQ(client.LastError(), "The operation timed out");
+  for (int filler : fillers) close(filler);
+  close(listener);
+}
+
+TEST_F(FaultTest, ConnectionFailuresSayWhy) {
+  // A port that was free a moment ago: nothing listens there.
+  int freePort = 0;
+  {
+    FaultServer server({});
+    freePort = server.Port();
+  }
+  ftp::Client client(kFaultTimeoutMs);
+  EXPECT_FALSE(client.Connect(Loopback(freePort)));
+  EXPECT_EQ(client.LastError(), "Connection refused");
+
+  CInternetSession session;
+  try {
+    session.GetFtpConnection("127.0.0.1:" + std::to_string(freePort), "quill", "secret");
+    FAIL() << "a refused connection must throw";
+  } catch (const CInternetException& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Could not connect to 127.0.0.1:" + std::to_string(freePort) +
+                  ": Connection refused. Check the server address.");
+  }
+  try {
+    session.GetFtpConnection("127.0.0.1:99999", "quill", "secret");
+    FAIL() << "a bad port must throw";
+  } catch (const CInternetException& error) {
+    EXPECT_NE(std::string(error.what()).find("from 1 to 65535"), std::string::npos);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+// The transfer run's order of steps, with a recording window and the scripted FTP server.
+#include "backup/transfer_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "framework/internet.h"
+#include "tests/unit/ftp_test_support.h"
+
+namespace {
+
+using ftptest::FaultServer;
+using ftptest::ReadFile;
+using ftptest::TempDir;
+using ftptest::WriteFile;
+using Calls = std::vector<std::string>;
+
+constexpr int kTestTimeoutMs = 2000;
+
+class FakeWindow : public TransferWindow {
+ public:
+  bool visible = false;
+  std::vector<std::string> entries;
+  std::vector<bool> answers;  // for AskYesNo, in order
+  Calls calls;
+  std::vector<std::string> told;
+
+  bool IsVisible() override {
+    calls.push_back("IsVisible");
+    return visible;
+  }
+  void ShowNow() override {
+    calls.push_back("ShowNow");
+    visible = true;
+  }
+  void Hide() override {
+    calls.push_back("Hide");
+    visible = false;
+  }
+  void Pause(unsigned milliseconds) override {
+    calls.push_back("Pause " + std::to_string(milliseconds));
+  }
+  bool AskYesNo(const std::string& text) override {
+    calls.push_back("Ask " + text);
+    const bool answer = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.erase(answers.begin());
+    return answer;
+  }
+  void Tell(const std::string& text) override {
+    calls.push_back("Tell");
+    told.push_back(text);
+  }
+  int EntryCount() override { return static_cast<int>(entries.size()); }
+  std::string Entry(int index) override {
+    calls.push_back("Entry " + std::to_string(index));
+    return entries.at(static_cast<std::size_t>(index));
+  }
+  void SetProgressRange(int count) override { calls.push_back("Range " + std::to_string(count)); }
+  void StepProgress() override { calls.push_back("Step"); }
+  void ResetProgress() override { calls.push_back("Reset"); }
+};
+
+const std::string kCreate = std::string("Ask ") + kCreateDirectoryQuestion;
+const std::string kContinue = std::string("Ask ") + kContinueInDefaultQuestion;
+
+class TransferRunTest : public ::testing::Test {
+ protected:
+  TransferSettings Settings(const FaultServer& server, const std::string& directory = "") {
+    return TransferSettings{server.Address(), directory, "quill", "secret"};
+  }
+  int Run(const TransferSettings& settings) {
+    return RunTransfer(settings, window_, TransferOptions{kTestTimeoutMs});
+  }
+  std::string Local(const std::string& name, const std::string& content) {
+    WriteFile(local_ / name, content);
+    return local_ / name;
+  }
+  static std::string Stored(const std::string& path) {
+    std::string bytes;
+    return ReadFile(path, &bytes) ? bytes : "<missing>";
+  }
+  static std::vector<std::string> Stors(const FaultServer& server) {
+    std::vector<std::string> names;
+    for (const std::string& line : server.Commands()) {
+      if (line.rfind("STOR ", 0) == 0) names.push_back(line.substr(5));
+    }
+    return names;
+  }
+
+  FakeWindow window_;
+  TempDir local_;
+};
+
+TEST_F(TransferRunTest, HiddenWindowIsShownStepsThroughTheListAndIsHiddenAgain) {
+  FaultServer server({});
+  window_.entries = {Local("one.txt", "1"), Local("two.txt", "22"), Local("three.txt", "333")};
+  EXPECT_EQ(Run(Settings(server)), 1);
+  EXPECT_EQ(window_.calls,
+            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 3", "Step", "Entry 0", "Step",
+                   "Entry 1", "Step", "Entry 2", "Reset", "Hide"}));
+  EXPECT_EQ(Stored(server.Root() + "/one.txt"), "1");
+  EXPECT_EQ(Stored(server.Root() + "/two.txt"), "22");
+  EXPECT_EQ(Stored(server.Root() + "/three.txt"), "333");
+  for (const std::string& line : server.Commands()) {
+    EXPECT_NE(line.rfind("CWD", 0), 0u) << "an empty remote directory is not entered";
+  }
+}
+
+TEST_F(TransferRunTest, VisibleWindowIsNeitherShownNorHidden) {
+  FaultServer server({});
+  window_.visible = true;
+  window_.entries = {Local("one.txt", "1")};
+  Run(Settings(server));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 1", "Step", "Entry 0", "Reset"}));
+}
+
+TEST_F(TransferRunTest, EmptyListConnectsButSetsNoRange) {
+  FaultServer server({});
+  Run(Settings(server));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", "Reset", "Hide"}));
+  EXPECT_FALSE(server.Commands().empty()) << "the connection is made all the same";
+}
+
+TEST_F(TransferRunTest, ExistingRemoteDirectoryIsEnteredWithoutAQuestion) {
+  FaultServer server({});
+  std::filesystem::create_directory(server.Root() + "/backup");
+  window_.visible = true;
+  window_.entries = {Local("a.txt", "a")};
+  Run(Settings(server, "backup"));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
+}
+
+TEST_F(TransferRunTest, MissingDirectoryAnsweredYesIsCreated) {
+  FaultServer server({});
+  window_.visible = true;
+  window_.answers = {true};
+  window_.entries = {Local("a.txt", "a")};
+  Run(Settings(server, "backup"));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
+}
+
+TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeGoesToTheDefaultDirectory) {
+  FaultServer server({"--fail", "MKD=550"});
+  window_.visible = true;
+  window_.answers = {true};
+  window_.entries = {Local("a.txt", "a")};
+  Run(Settings(server, "backup"));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
+}
+
+TEST_F(TransferRunTest, MissingDirectoryNoThenYesUploadsToTheDefaultDirectory) {
+  FaultServer server({});
+  window_.answers = {false, true};
+  window_.entries = {Local("a.txt", "a")};
+  Run(Settings(server, "backup"));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue,
+                                  "Range 1", "Step", "Entry 0", "Reset", "Hide"}));
+  EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
+  EXPECT_FALSE(std::filesystem::exists(server.Root() + "/backup"));
+}
+
+TEST_F(TransferRunTest, MissingDirectoryNoThenNoSendsNothingAndLeavesTheWindowShown) {
+  FaultServer server({});
+  window_.answers = {false, false};
+  window_.entries = {Local("a.txt", "a")};
+  EXPECT_EQ(Run(Settings(server, "backup")), 1);
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue}));
+  EXPECT_TRUE(window_.visible);
+  EXPECT_TRUE(Stors(server).empty());
+}
+
+TEST_F(TransferRunTest, RefusedLoginLeavesAsAnErrorWithTheWindowShown) {
+  FaultServer server({});
+  window_.entries = {Local("a.txt", "a")};
+  TransferSettings settings = Settings(server);
+  settings.password = "wrong";
+  try {
+    Run(settings);
+    FAIL() << "a refused login must leave the run as an error";
+  } catch (const CInternetException& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "The server refused the login: 530 Login incorrect. Check the login name and "
+              "password.");
+  }
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000"}));
+  EXPECT_TRUE(window_.visible);
+  EXPECT_TRUE(Stors(server).empty());
+}
+
+TEST_F(TransferRunTest, UnreachableServerLeavesAsAnError) {
+  int freePort = 0;
+  {
+    FaultServer gone({});
+    freePort = gone.Port();
+  }
+  window_.visible = true;
+  const TransferSettings settings{"127.0.0.1:" + std::to_string(freePort), "", "quill", "secret"};
+  EXPECT_THROW(Run(settings), CInternetException);
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible"}));
+}
+
+TEST_F(TransferRunTest, RemoteDirectoryWithALineBreakIsNeverSent) {
+  FaultServer server({});
+  window_.visible = true;
+  window_.entries = {Local("a.txt", "a")};
+  try {
+    Run(Settings(server, "backup\r\nDELE a.txt"));
+    FAIL() << "the run must end";
+  } catch (const CInternetException& error) {
+    EXPECT_NE(std::string(error.what()).find("line break"), std::string::npos);
+  }
+  for (const std::string& line : server.Commands()) EXPECT_EQ(line.find("DELE"), std::string::npos);
+  EXPECT_TRUE(Stors(server).empty());
+}
+
+TEST_F(TransferRunTest, WildcardsSendTheFilesOfOneDirectoryUnderTheirOwnNames) {
+  FaultServer server({});
+  std::filesystem::create_directories(local_ / "logs/sub");
+  WriteFile(local_ / "logs/a.log", "A");
+  WriteFile(local_ / "logs/b.log", "B");
+  WriteFile(local_ / "logs/c.txt", "C");
+  WriteFile(local_ / "logs/sub/deep.log", "deep");
+  window_.visible = true;
+  window_.entries = {local_ / "logs/*.log", local_ / "logs/*", local_ / "logs/*.none"};
+  Run(Settings(server));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 3", "Step", "Entry 0", "Step", "Entry 1",
+                                  "Step", "Entry 2", "Reset"}))
+      << "no failure box: directories are skipped, not failed";
+  std::vector<std::string> stors = Stors(server);
+  std::sort(stors.begin(), stors.end());
+  EXPECT_EQ(stors, (std::vector<std::string>{"a.log", "a.log", "b.log", "b.log", "c.txt"}));
+  EXPECT_EQ(Stored(server.Root() + "/c.txt"), "C");
+  EXPECT_FALSE(std::filesystem::exists(server.Root() + "/deep.log"));
+}
+
+TEST_F(TransferRunTest, RemoteNameIsTheTextAfterTheLastSeparatorOfEitherKind) {
+  EXPECT_EQ(RemoteNameOf("C:\\data\\report.doc"), "report.doc");
+  EXPECT_EQ(RemoteNameOf("C:/data/report.doc"), "report.doc");
+  EXPECT_EQ(RemoteNameOf("C:\\data/sub\\..\\..\\evil.txt"), "evil.txt");
+  EXPECT_EQ(RemoteNameOf("report.doc"), "report.doc");
+  EXPECT_EQ(RemoteNameOf("C:\\data\\"), "");
+
+  FaultServer server({});
+  std::filesystem::create_directory(local_ / "x");
+  WriteFile(local_ / "x/we\\ird.txt", "backslash in a native name");
+  window_.visible = true;
+  window_.entries = {local_ / "x/we\\ird.txt", local_ / "x/../x/we\\ird.txt"};
+  Run(Settings(server));
+  EXPECT_EQ(Stors(server), (std::vector<std::string>{"ird.txt", "ird.txt"}));
+  EXPECT_EQ(Stored(server.Root() + "/ird.txt"), "backslash in a native name");
+}
+
+TEST_F(TransferRunTest, RelativeEntryIsReadFromTheWorkingDirectory) {
+  FaultServer server({});
+  WriteFile(local_ / "report.doc", "report");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(local_.Path());
+  window_.visible = true;
+  window_.entries = {"report.doc"};
+  Run(Settings(server));
+  std::filesystem::current_path(before);
+  EXPECT_EQ(Stored(server.Root() + "/report.doc"), "report");
+}
+
+TEST_F(TransferRunTest, SameNamesLandInListOrder) {
+  FaultServer server({});
+  std::filesystem::create_directories(local_ / "a");
+  std::filesystem::create_directories(local_ / "b");
+  WriteFile(local_ / "a/x.txt", "from a");
+  WriteFile(local_ / "b/x.txt", "from b");
+  window_.visible = true;
+  window_.entries = {local_ / "a/x.txt", local_ / "b/x.txt"};
+  Run(Settings(server));
+  EXPECT_EQ(Stored(server.Root() + "/x.txt"), "from b");
+}
+
+TEST_F(TransferRunTest, FailedUploadsAreNamedInOneBoxBeforeHiding) {
+  FaultServer server({});
+  window_.entries = {Local("good.txt", "good"), local_ / "missing.txt", "line\nbreak.txt",
+                     Local("also-good.txt", "also")};
+  Run(Settings(server));
+  EXPECT_EQ(window_.calls,
+            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 4", "Step", "Entry 0", "Step",
+                   "Entry 1", "Step", "Entry 2", "Step", "Entry 3", "Reset", "Tell", "Hide"}));
+  ASSERT_EQ(window_.told.size(), 1u);
+  const std::string& text = window_.told[0];
+  EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
+  EXPECT_NE(text.find(local_ / "missing.txt" + " (No such file or directory)"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("line break.txt (The entry contains a line break)"), std::string::npos)
+      << text;
+  EXPECT_EQ(Stors(server), (std::vector<std::string>{"good.txt", "also-good.txt"}));
+}
+
+TEST_F(TransferRunTest, FailureBoxNamesAtMostTenFiles) {
+  FaultServer server({});
+  window_.visible = true;
+  for (int i = 0; i < 13; ++i) window_.entries.push_back(local_ / ("gone" + std::to_string(i)));
+  Run(Settings(server));
+  ASSERT_EQ(window_.told.size(), 1u);
+  const std::string& text = window_.told[0];
+  EXPECT_EQ(text.rfind("13 files could not be sent:", 0), 0u) << text;
+  EXPECT_NE(text.find("gone9 ("), std::string::npos) << text;
+  EXPECT_EQ(text.find("gone10 ("), std::string::npos) << text;
+  EXPECT_NE(text.find("and 3 more."), std::string::npos) << text;
+
+  window_ = FakeWindow();
+  window_.visible = true;
+  window_.entries = {local_ / "gone"};
+  Run(Settings(server));
+  ASSERT_EQ(window_.told.size(), 1u);
+  EXPECT_EQ(window_.told[0].rfind("1 file could not be sent:", 0), 0u) << window_.told[0];
+}
+
+TEST_F(TransferRunTest, ServerRefusalsAreCountedToo) {
+  FaultServer server({"--fail", "FINAL=452"});
+  window_.visible = true;
+  window_.entries = {Local("a.txt", "a")};
+  Run(Settings(server));
+  ASSERT_EQ(window_.told.size(), 1u);
+  EXPECT_NE(window_.told[0].find("a.txt (452 Upload failed by request)"), std::string::npos)
+      << window_.told[0];
+}
+
+}  // namespace
