@@ -43,9 +43,9 @@ BOOL CTrayIcon::ShowResourceIcon(UINT resourceId) {
   if (resourceId == 0) return ApplyIcon(nullptr, nullptr);
   LoadTip(resourceId);
   // Shared, so the handle needs no destroying; at the small-icon size the notification area draws.
-  HICON icon = static_cast<HICON>(::LoadImageA(
-      ProgramModule(), MAKEINTRESOURCEA(resourceId), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-      ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  HICON icon = static_cast<HICON>(::LoadImageA(ProgramModule(), MAKEINTRESOURCEA(resourceId),
+                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   return ApplyIcon(icon, nullptr);
 }
 
@@ -81,7 +81,7 @@ BOOL CTrayIcon::Restore() {
 
 LRESULT CTrayIcon::HandleNotification(WPARAM wParam, LPARAM lParam) {
   if (wParam != data_.uID) return 0;
-  if (lParam == WM_MOUSEMOVE) return 0;
+  if (lParam != WM_RBUTTONUP && lParam != WM_LBUTTONDBLCLK) return 0;
 
   HMENU menu = ::LoadMenuA(ProgramModule(), MAKEINTRESOURCEA(data_.uID));
   if (menu == nullptr) return 0;
