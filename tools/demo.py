@@ -7,7 +7,6 @@ Runs on $DISPLAY when there is one, otherwise in Xvfb (a screenshot is kept in b
 import logging
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import threading
@@ -19,50 +18,10 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
 from quillory_e2e import (MAIN_CAPTION, SETTINGS_KEY, TEST_SETTINGS, TRAY_SHUTDOWN, Driver,  # noqa: E402
                           QuilloryApp, encode_settings, wine_path)
+from wine_session import WineSession  # noqa: E402
 
 BUILD = ROOT / "build" / "win64"
-ARTIFACTS = ROOT / "build" / "artifacts"
-
-
-class Session:
-    def __init__(self, tmp):
-        self.wine = shutil.which("wine64") or "/usr/lib/wine/wine64"
-        self.prefix = Path(os.environ.get("QUILLORY_DEMO_PREFIX", Path.home() / ".cache" / "quillory-demo-prefix"))
-        self.xvfb = None
-        self.display = os.environ.get("DISPLAY")
-        if not self.display:
-            read_fd, write_fd = os.pipe()
-            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-                                          "-nolisten", "tcp"], pass_fds=(write_fd,),
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(write_fd)
-            with os.fdopen(read_fd) as pipe:
-                self.display = ":" + pipe.readline().strip()
-        self.env = dict(os.environ, DISPLAY=self.display, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        if not (self.prefix / "system.reg").exists():
-            print("preparing a Wine prefix in", self.prefix)
-            self.prefix.parent.mkdir(parents=True, exist_ok=True)
-            subprocess.run([self.wine, "wineboot", "-i"], env=self.env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            # Without a window manager Wine draws captions itself, so the screenshot shows them.
-            subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                            "/d", "N", "/f"], env=self.env, check=True, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-
-    def screenshot(self, name, rect=None):
-        ARTIFACTS.mkdir(parents=True, exist_ok=True)
-        path = ARTIFACTS / f"{name}.png"
-        command = ["import", "-display", self.display, "-window", "root"]
-        if rect:
-            left, top, right, bottom = rect
-            command += ["-crop", f"{right - left}x{bottom - top}+{max(left, 0)}+{max(top, 0)}"]
-        subprocess.run(command + [str(path)], check=True)
-        return path
-
-    def close(self):
-        if self.xvfb:
-            self.xvfb.terminate()
+PREFIX = Path(os.environ.get("QUILLORY_DEMO_PREFIX", Path.home() / ".cache" / "quillory-demo-prefix"))
 
 
 def main():
@@ -88,7 +47,8 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     print(f"FTP server on 127.0.0.1:{port}, serving {server_root}")
 
-    session = Session(tmp)
+    print("Wine prefix:", PREFIX)
+    session = WineSession(prefix=PREFIX, display=os.environ.get("DISPLAY")).start()
     driver = Driver(session.wine, BUILD / "qdriver.exe", session.env)
     try:
         driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
@@ -118,7 +78,7 @@ def main():
         return 0 if ok else 1
     finally:
         driver.close()
-        session.close()
+        session.stop()
         server.close_all()
         shutil.rmtree(tmp, ignore_errors=True)
 

@@ -5,9 +5,6 @@ clean settings key, its own FTP server and its own directories.
 """
 
 import os
-import shutil
-import subprocess
-import tempfile
 import threading
 import time
 from pathlib import Path
@@ -15,81 +12,14 @@ from pathlib import Path
 import pytest
 
 from quillory_e2e import Driver, QuilloryApp, MAIN_CAPTION, SETTINGS_KEY, encode_settings
+from wine_session import ROOT, WineSession
 
-ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("QUILLORY_BUILD", ROOT / "build" / "win64"))
-ARTIFACTS = Path(os.environ.get("QUILLORY_ARTIFACTS", ROOT / "build" / "artifacts"))
-
-
-def find_wine64():
-    for candidate in (shutil.which("wine64"), "/usr/lib/wine/wine64", "/usr/lib64/wine/wine64"):
-        if candidate and os.path.exists(candidate):
-            return candidate
-    raise RuntimeError("wine64 not found (apt-get install wine64)")
-
-
-class WineSession:
-    """Xvfb + a fresh WINEPREFIX, torn down at the end of the session."""
-
-    def __init__(self):
-        self.wine = find_wine64()
-        self.tmp = Path(tempfile.mkdtemp(prefix="quillory-e2e-"))
-        self.prefix = self.tmp / "prefix"
-        self.xvfb = None
-        self.display = None
-
-    def start(self):
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        with os.fdopen(read_fd) as pipe:
-            self.display = ":" + pipe.readline().strip()
-        self.env = dict(os.environ)
-        self.env.update({
-            "DISPLAY": self.display,
-            "WINEPREFIX": str(self.prefix),
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        })
-        subprocess.run([self.wine, "wineboot", "-i"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
-        # No window manager runs in Xvfb: let Wine draw captions and frames itself, so screenshots
-        # show windows as a user sees them.
-        subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                        "/d", "N", "/f"], env=self.env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
-        self.wineserver(["-w"])
-
-    def wineserver(self, args):
-        server = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
-        subprocess.run([server] + args, env=self.env, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def stop(self):
-        self.wineserver(["-k"])
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait(timeout=10)
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def screenshot(self, name, rect=None):
-        """A PNG of the screen, or of the rectangle (left, top, right, bottom), kept as an artefact."""
-        ARTIFACTS.mkdir(parents=True, exist_ok=True)
-        path = ARTIFACTS / f"{name}.png"
-        command = ["import", "-display", self.display, "-window", "root"]
-        if rect:
-            left, top, right, bottom = rect
-            command += ["-crop", f"{right - left}x{bottom - top}+{max(left, 0)}+{max(top, 0)}"]
-        subprocess.run(command + [str(path)], check=True, timeout=60)
-        return path
 
 
 @pytest.fixture(scope="session")
 def wine_session():
-    session = WineSession()
-    session.start()
+    session = WineSession().start()
     yield session
     session.stop()
 
