@@ -1,5 +1,7 @@
 #include "framework/local_file.h"
 
+#include "framework/system_error.h"
+
 #include <windows.h>
 
 namespace {
@@ -8,20 +10,7 @@ namespace {
 constexpr std::size_t kMaxRead = 0x40000000;
 const char* const kNotAFileText = "Not a regular file";
 
-std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length > 0 && text != nullptr ? std::string(text, length)
-                                                     : "System error " + std::to_string(code);
-  LocalFree(text);
-  while (!result.empty() &&
-         (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) {
-    result.pop_back();
-  }
-  return result;
-}
+std::string SystemText(DWORD code) { return SystemErrorText(code); }
 
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 

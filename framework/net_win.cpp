@@ -1,5 +1,7 @@
 #include "framework/net.h"
 
+#include "framework/system_error.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -17,20 +19,7 @@ constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 // send/recv take an int length.
 constexpr std::size_t kMaxChunk = INT_MAX;
 
-std::string SystemText(int code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length > 0 && text != nullptr ? std::string(text, length)
-                                                     : "System error " + std::to_string(code);
-  LocalFree(text);
-  while (!result.empty() &&
-         (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) {
-    result.pop_back();
-  }
-  return result;
-}
+std::string SystemText(int code) { return SystemErrorText(static_cast<unsigned long>(code)); }
 
 // Winsock must be started before the first socket call; once per process is enough and it is
 // never stopped, since the process ending releases it.

@@ -1,0 +1,18 @@
+#include "framework/system_error.h"
+
+#include <windows.h>
+
+std::string SystemErrorText(unsigned long code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = length > 0 && text != nullptr ? std::string(text, length)
+                                                     : "System error " + std::to_string(code);
+  LocalFree(text);
+  while (!result.empty() &&
+         (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result;
+}
