@@ -8,7 +8,9 @@ three. curl sends the many files from one invocation with a brace list in -T: on
 over one reused control connection (FTP still opens a data connection per file). lftp uses `mput`,
 also one at a time.
 Run as root (vsftpd needs it):  /usr/bin/python3 tools/bench_transfer.py
-QUILLORY_BENCH_PREFIX names the Wine prefix (made on first use; default /tmp/quillory-bench-prefix).
+QUILLORY_BENCH_PREFIX names the Wine prefix (made on first use; default /tmp/quillory-bench-prefix);
+the program runs on an Xvfb display of its own.
+Memory is the VmRSS of the program's process before the first click against its VmHWM, reset then.
 """
 import os
 import shutil
@@ -23,23 +25,22 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from quillory_e2e import (PROGRESS, SETTINGS_KEY, TEST_SETTINGS, TRAY_SHUTDOWN, Driver,  # noqa: E402
                           DriverError, QuilloryApp, encode_settings, wine_path)
+from wine_session import WineSession  # noqa: E402
 
 BUILD = ROOT / "build" / "win64"
-WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver64"
 PREFIX = Path(os.environ.get("QUILLORY_BENCH_PREFIX", "/tmp/quillory-bench-prefix"))
 MIB = 1 << 20
 BIG_SIZE, WRITE_CHUNK = 1 << 30, 16 * MIB
 SMALL_COUNT, SMALL_SIZE = 1000, 10_000
 POLL_SECONDS, RUN_TIMEOUT_SECONDS, IDLE_SETTLE_SECONDS = 0.02, 900, 3
 REPEATS = 3  # each time is the best of these, as other work on the machine only ever adds to it
-SMALL_FILES_FACTOR, MEMORY_ALLOWANCE_MIB = 1.5, 16  # targets, with "at least curl's throughput"
-QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+SMALL_FILES_FACTOR, MEMORY_ALLOWANCE_MIB = 1.5, 16  # targets, beside "at least curl's throughput"
 
 
 def make_data(tmp):
     big, small = tmp / "big", tmp / "small"
-    big.mkdir(), small.mkdir()
+    big.mkdir()
+    small.mkdir()
     with open(big / "big.bin", "wb") as out:
         for _ in range(BIG_SIZE // WRITE_CHUNK):
             out.write(os.urandom(WRITE_CHUNK))
@@ -77,19 +78,6 @@ def status_kib(pid, field):
     return int(line.split()[1])
 
 
-def program_pid():
-    """The Wine process running Quillory.exe in this prefix (other people may run their own)."""
-    own_prefix = f"\0WINEPREFIX={PREFIX}\0".encode()
-    for entry in Path("/proc").iterdir():
-        try:
-            if entry.name.isdigit() and b"Quillory.exe" in (entry / "cmdline").read_bytes() \
-                    and own_prefix in b"\0" + (entry / "environ").read_bytes():
-                return int(entry.name)
-        except OSError:
-            continue
-    raise SystemExit("the program's process was not found")
-
-
 def answers(app):
     try:
         app.call("progress", str(PROGRESS))
@@ -120,8 +108,8 @@ def timed_tool(command, cwd, server, names, size):
 
 
 def timed_program(session, driver, server, entry, names, size):
-    """Best of the runs: (seconds until the window answers again, seconds until the last byte), then
-    the idle size and the peak over all runs, in KiB."""
+    """Best of the runs: seconds until the window answers again and until the last byte is on the
+    server; and the size in KiB before the first click (idle) and at most over all runs (peak)."""
     driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
     driver.call("reg-create-key", "HKCU", SETTINGS_KEY)
     settings = {"server": f"127.0.0.1:{server.port}", "login": server.user, "password": server.password,
@@ -130,7 +118,9 @@ def timed_program(session, driver, server, entry, names, size):
         driver.call("reg-set", "HKCU", SETTINGS_KEY, name, str(vtype), data.hex())
     app = QuilloryApp(session, driver, BUILD / "Quillory.exe", [], str(server.upload.parent))
     app.wait_main()
-    pid = program_pid()
+    pid = app.proc.pid  # wine64 turns into the preloader that runs the program, in the same process
+    if b"Quillory.exe" not in Path(f"/proc/{pid}/cmdline").read_bytes():
+        raise SystemExit("the program's process was not found")
     time.sleep(IDLE_SETTLE_SECONDS)
     idle = status_kib(pid, "VmRSS")
     Path(f"/proc/{pid}/clear_refs").write_text("5")  # VmHWM restarts here, so it ends as the run's peak
@@ -146,28 +136,13 @@ def timed_program(session, driver, server, entry, names, size):
     peak = status_kib(pid, "VmHWM")
     app.command(TRAY_SHUTDOWN)
     app.wait_exit()
-    return seconds, last_byte, idle, peak
-
-
-def wine_session():
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten",
-                             "tcp"], pass_fds=(write_fd,), **QUIET)
-    os.close(write_fd)
-    with os.fdopen(read_fd) as pipe:
-        display = ":" + pipe.readline().strip()
-    env = dict(os.environ, DISPLAY=display, WINEPREFIX=str(PREFIX), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    if not (PREFIX / "system.reg").exists():
-        print("preparing a Wine prefix in", PREFIX, flush=True)
-        subprocess.run([WINE, "wineboot", "-i"], env=env, check=True, **QUIET)
-    return SimpleNamespace(wine=WINE, env=env, xvfb=xvfb)
+    return SimpleNamespace(seconds=seconds, last_byte=last_byte, idle=idle, peak=peak)
 
 
 def main():
     tmp = Path(tempfile.mkdtemp(prefix="quillory-bench-"))
     server = session = driver = None
-    times, extra = {}, {}
+    times, runs = {}, {}
     try:
         print("writing 1 GiB and 1000 files of 10 kB in", tmp, flush=True)
         big, small = make_data(tmp)
@@ -176,24 +151,26 @@ def main():
         url, login = f"ftp://127.0.0.1:{server.port}/{server.remote}/", f"{server.user}:{server.password}"
         curl = ["curl", "-sS", "--user", login, "-T"]
         lftp = ["lftp", "-u", f"{server.user},{server.password}", "-p", str(server.port), "-e"]
-        session = wine_session()
+        print("starting Xvfb and Wine (the prefix is made on first use)", flush=True)
+        session = WineSession(prefix=PREFIX).start()
         driver = Driver(session.wine, BUILD / "qdriver.exe", session.env)
         for what, data, names, size, entry, curl_files, lftp_script in (
                 ("1 GiB", big, ["big.bin"], BIG_SIZE, wine_path(big / "big.bin"), "big.bin",
                  f"put big.bin -o {server.remote}/big.bin; quit"),
                 ("1000 files", small, small_names, SMALL_SIZE, wine_path(small) + "\\*",
                  "{" + ",".join(small_names) + "}", f"mput -O {server.remote} *; quit")):
-            for tool, command in (("curl", curl + [curl_files, url]), ("lftp", lftp + [lftp_script, "127.0.0.1"])):
+            for tool, command in (("curl", curl + [curl_files, url]),
+                                  ("lftp", lftp + [lftp_script, "127.0.0.1"])):
                 print(f"{what}: {tool}", flush=True)
                 times[what, tool] = timed_tool(command, data, server, names, size)
             print(f"{what}: Quillory", flush=True)
-            times[what, "Quillory"], *extra[what] = timed_program(session, driver, server, entry, names, size)
+            runs[what] = timed_program(session, driver, server, entry, names, size)
+            times[what, "Quillory"] = runs[what].seconds
     finally:
         if driver:
             driver.close()
         if session:
-            subprocess.run([WINESERVER, "-k"], env=session.env, **QUIET)
-            session.xvfb.terminate()
+            session.stop()
         if server:
             server.proc.stdin.close()
             server.proc.wait()
@@ -203,15 +180,15 @@ def main():
     for what, total in (("1 GiB", BIG_SIZE), ("1000 files", SMALL_COUNT * SMALL_SIZE)):
         for tool in ("Quillory", "curl", "lftp"):
             print(f"{what:12}{tool:10}{times[what, tool]:10.2f}{total / MIB / times[what, tool]:10.1f}")
-        print(f"{'':12}(Quillory's last byte on the server after {extra[what][0]:.2f} s)")
+        print(f"{'':12}(Quillory's last byte on the server after {runs[what].last_byte:.2f} s)")
     verdict = {True: "PASS", False: "FAIL"}
     speed = times["1 GiB", "curl"] / times["1 GiB", "Quillory"]
     many = times["1000 files", "Quillory"] / times["1000 files", "lftp"]
-    idle, peak = extra["1 GiB"][1] / 1024, extra["1 GiB"][2] / 1024
+    idle, peak = runs["1 GiB"].idle / 1024, runs["1 GiB"].peak / 1024
     print(f"\n1 GiB throughput, Quillory/curl    {speed:6.2f}  (target >= 1.00)  {verdict[speed >= 1]}")
     print(f"1000 files time, Quillory/lftp     {many:6.2f}  (target <= {SMALL_FILES_FACTOR:.2f})  "
           f"{verdict[many <= SMALL_FILES_FACTOR]}")
-    print(f"1 GiB peak memory over idle, MiB   {peak - idle:6.1f}  (target <= {MEMORY_ALLOWANCE_MIB:.2f})  "
+    print(f"1 GiB peak memory over idle, MiB   {peak - idle:6.1f}  (target <= {MEMORY_ALLOWANCE_MIB})  "
           f"{verdict[peak - idle <= MEMORY_ALLOWANCE_MIB]}  (idle {idle:.1f} MiB, peak {peak:.1f} MiB)")
     return 0
 
