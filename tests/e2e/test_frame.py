@@ -5,6 +5,7 @@ from quillory_e2e import (AUTORUN_CHECK, MAIN_CAPTION, PROGRESS, SEND_TIME, SHUT
 
 SC_CLOSE = 0xF060
 VK_ESCAPE = 0x1B
+EM_GETLIMITTEXT = 0x00D5
 
 EXPECTED_CONTROLS = [
     (1001, "Edit", ""), (1004, "Edit", ""), (1002, "Edit", ""), (1003, "Edit", ""),
@@ -42,6 +43,8 @@ def test_main_window_shows_every_control_in_order(quillory):
     assert app.checked() == 1
     assert app.progress() == (0, 0, 0)
     assert app.time_text().endswith("06:00:00")
+    for edit in (1001, 1004, 1002, 1003):
+        assert app.call("send", str(edit), str(EM_GETLIMITTEXT), "0", "0") == "1000"
     app.screenshot("main-window")
 
 

@@ -376,6 +376,13 @@ std::string Run(const std::vector<std::string>& args) {
     PostOrFail(target, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
     return "";
   }
+  if (verb == "send") {
+    // A message without pointers to a control, answered with its result: send CAPTION ID MSG W L.
+    LRESULT result = SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)),
+                                static_cast<UINT>(number(3)), static_cast<WPARAM>(number(4)),
+                                static_cast<LPARAM>(number(5)));
+    return std::to_string(result);
+  }
   if (verb == "get-check") {
     return std::to_string(SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_GETCHECK, 0, 0));
   }
