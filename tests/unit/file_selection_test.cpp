@@ -14,8 +14,7 @@ std::vector<std::string> Paths(const std::string& buffer) {
 }
 
 TEST(SelectedPaths, OneFileIsItsFullPath) {
-  EXPECT_EQ(Paths("C:\\data\\report.doc\0\0"s),
-            (std::vector<std::string>{"C:\\data\\report.doc"}));
+  EXPECT_EQ(Paths("C:\\data\\report.doc\0\0"s), (std::vector<std::string>{"C:\\data\\report.doc"}));
 }
 
 TEST(SelectedPaths, SeveralFilesAreJoinedToTheirDirectoryInOrder) {
@@ -24,8 +23,7 @@ TEST(SelectedPaths, SeveralFilesAreJoinedToTheirDirectoryInOrder) {
 }
 
 TEST(SelectedPaths, DriveRootGetsNoSecondBackslash) {
-  EXPECT_EQ(Paths("C:\\\0x.txt\0y.txt\0\0"s),
-            (std::vector<std::string>{"C:\\x.txt", "C:\\y.txt"}));
+  EXPECT_EQ(Paths("C:\\\0x.txt\0y.txt\0\0"s), (std::vector<std::string>{"C:\\x.txt", "C:\\y.txt"}));
 }
 
 TEST(SelectedPaths, EmptyOrUnterminatedBuffersStayInside) {

@@ -243,8 +243,8 @@ bool FindMessageBox(const std::string& title, MessageBoxInfo* info) {
     // A box being built has no text yet: wait for it.
     if (info->text.empty()) continue;
     info->buttons.clear();
-    const std::pair<int, const char*> known[] = {{IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"},
-                                                 {IDCANCEL, "cancel"}};
+    const std::pair<int, const char*> known[] = {
+        {IDOK, "ok"}, {IDYES, "yes"}, {IDNO, "no"}, {IDCANCEL, "cancel"}};
     for (const auto& [id, name] : known) {
       HWND button = ::GetDlgItem(hwnd, id);
       if (button != nullptr && ::IsWindowVisible(button)) {
@@ -302,8 +302,9 @@ std::string Run(const std::vector<std::string>& args) {
   }
   if (verb == "style") {
     char style[32];
-    std::snprintf(style, sizeof(style), "%08lX",
-                  static_cast<unsigned long>(::GetWindowLongA(FindWindowOrFail(arg(1)), GWL_STYLE)));
+    std::snprintf(
+        style, sizeof(style), "%08lX",
+        static_cast<unsigned long>(::GetWindowLongA(FindWindowOrFail(arg(1)), GWL_STYLE)));
     return style;
   }
   if (verb == "rect") {
@@ -327,8 +328,7 @@ std::string Run(const std::vector<std::string>& args) {
       if (!out.empty()) out += "\t";
       out += std::to_string(::GetDlgCtrlID(child)) + "|" + ClassName(child) + "|" +
              Escape(WindowText(child)) + "|" + style + "|" + std::to_string(r.left) + "," +
-             std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-             std::to_string(r.bottom);
+             std::to_string(r.top) + "," + std::to_string(r.right) + "," + std::to_string(r.bottom);
     }
     return out;
   }
@@ -378,13 +378,14 @@ std::string Run(const std::vector<std::string>& args) {
   }
   if (verb == "send") {
     // A message without pointers to a control, answered with its result: send CAPTION ID MSG W L.
-    LRESULT result = SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)),
-                                static_cast<UINT>(number(3)), static_cast<WPARAM>(number(4)),
-                                static_cast<LPARAM>(number(5)));
+    LRESULT result =
+        SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), static_cast<UINT>(number(3)),
+                   static_cast<WPARAM>(number(4)), static_cast<LPARAM>(number(5)));
     return std::to_string(result);
   }
   if (verb == "get-check") {
-    return std::to_string(SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_GETCHECK, 0, 0));
+    return std::to_string(
+        SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_GETCHECK, 0, 0));
   }
   if (verb == "set-check") {
     SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_SETCHECK,
@@ -594,7 +595,8 @@ std::string Run(const std::vector<std::string>& args) {
   }
   if (verb == "reg-delete-value") {
     HKEY key;
-    if (::RegOpenKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, KEY_ALL_ACCESS, &key) ==
+        ERROR_SUCCESS) {
       ::RegDeleteValueA(key, arg(3).c_str());
       ::RegCloseKey(key);
     }
