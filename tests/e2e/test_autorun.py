@@ -3,7 +3,7 @@
 import shutil
 import time
 
-from quillory_e2e import RUN_KEY, REG_SZ, sz, wine_path
+from quillory_e2e import RUN_KEY, REG_SZ, TRAY_ICON_ID, sz, wine_path
 
 WELCOME_CAPTION = "Welcome To Brannoch Quillory"
 
@@ -68,6 +68,7 @@ def test_run_hidden_hides_the_window_after_the_first_tick(quillory):
     assert app.wait_until(lambda: not app.visible(), timeout=10)
     time.sleep(1.5)
     assert app.running() and not app.visible()
+    assert app.call("tray-has", str(TRAY_ICON_ID)) == "1"  # the icon stays
     app.command(32771)  # Show
     assert app.wait_until(app.visible, timeout=5)
 
