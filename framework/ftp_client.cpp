@@ -198,8 +198,13 @@ bool Client::FailWithReply(const Reply& reply) { return Fail(reply.Line()); }
 
 bool Client::Break(const std::string& reason) {
   brokenReason_ = reason;
-  control_.Close();
+  CloseConnections();
   return Fail(reason);
+}
+
+void Client::CloseConnections() {
+  control_.Close();
+  dataListener_.socket.Close();
 }
 
 bool Client::Usable() {
@@ -209,7 +214,7 @@ bool Client::Usable() {
 }
 
 bool Client::Connect(const ServerAddress& address) {
-  control_.Close();
+  CloseConnections();
   parser_ = ReplyParser();
   brokenReason_.clear();
   lastReply_ = Reply();
@@ -259,7 +264,7 @@ bool Client::ReadReply(Reply* reply) {
   if (reply->code == kServiceClosing) {
     // The server is going away: this reply is the caller's answer, later steps fail with it.
     brokenReason_ = reply->Line();
-    control_.Close();
+    CloseConnections();
   }
   return true;
 }
@@ -307,51 +312,68 @@ bool Client::MakeDirectory(const std::string& directory) {
   return ExchangeExpectingPositive("MKD", directory);
 }
 
-bool Client::OpenDataPort(net::Listener* listener) {
+bool Client::OpenDataListener() {
+  if (dataListener_.socket.IsOpen()) return true;
   std::string error;
-  if (!net::ListenBeside(control_, listener, &error)) {
+  if (!net::ListenBeside(control_, &dataListener_, &error)) {
     return Fail("Could not open a port for the data connection: " + error);
   }
-  const std::string port = std::to_string(listener->port);
-  if (listener->isIPv6) {
-    return ExchangeExpectingPositive(
-        "EPRT", "|2|" + WithoutScope(listener->addressText) + "|" + port + "|");
+  const std::string port = std::to_string(dataListener_.port);
+  if (dataListener_.isIPv6) {
+    dataPortVerb_ = "EPRT";
+    dataPortArgument_ = "|2|" + WithoutScope(dataListener_.addressText) + "|" + port + "|";
+    return true;
   }
-  std::string hostPart = listener->addressText;
+  std::string hostPart = dataListener_.addressText;
   for (char& c : hostPart) {
     if (c == '.') c = ',';
   }
-  return ExchangeExpectingPositive("PORT", hostPart + "," + std::to_string(listener->port / 256) +
-                                               "," + std::to_string(listener->port % 256));
+  dataPortVerb_ = "PORT";
+  dataPortArgument_ = hostPart + "," + std::to_string(dataListener_.port / 256) + "," +
+                      std::to_string(dataListener_.port % 256);
+  return true;
 }
 
-bool Client::AwaitDataConnection(const net::Listener& listener, net::Socket* data) {
+bool Client::TakeDataConnection(net::Socket* data) {
+  std::string peer;
+  std::string error;
+  const int taken = net::AcceptWaiting(dataListener_.socket, data, &peer, &error);
+  if (taken < 0) return Break("The server did not open the data connection: " + error);
+  // Only the server may deliver the file's data connection.
+  if (taken > 0 && !peerAddress_.empty() && peer != peerAddress_) {
+    data->Abort();
+    return Break("The data connection came from an unexpected address");
+  }
+  return true;
+}
+
+bool Client::TransferRefused(const Reply& reply) {
+  return reply.IsPositive() ? Fail("The server ended the transfer before it began: " + reply.Line())
+                            : FailWithReply(reply);
+}
+
+bool Client::AwaitTransferStart(net::Socket* data) {
+  // The 1xx reply is the go-ahead for the data connection, so it is not skipped here.
+  Reply reply;
+  if (!ReadReply(&reply)) return false;
+  if (!reply.IsPreliminary()) return TransferRefused(reply);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   for (;;) {
     if (!parser_.HasReply()) {
+      // Most servers connect before they send the go-ahead, so the connection is usually
+      // waiting already and is taken without a wait.
+      if (!TakeDataConnection(data)) return false;
+      if (data->IsOpen()) return true;
       std::string error = net::kTimedOutText;
       const int left = MillisecondsUntil(deadline);
-      const int ready = left > 0 ? net::WaitReadable(listener.socket, control_, left, &error) : -1;
+      const int ready =
+          left > 0 ? net::WaitReadable(dataListener_.socket, control_, left, &error) : -1;
       if (ready < 0) return Break("The server did not open the data connection: " + error);
-      if (ready == 0) {
-        if (!net::Accept(listener.socket, timeoutMs_, data, &error)) {
-          return Break("The server did not open the data connection: " + error);
-        }
-        // Only the server may deliver the file's data connection.
-        if (!peerAddress_.empty() && net::PeerAddress(*data) != peerAddress_) {
-          data->Abort();
-          return Break("The data connection came from an unexpected address");
-        }
-        return true;
-      }
+      if (ready == 0) continue;
     }
     // A reply instead of a connection: the server gave up on the transfer (425 and the like).
-    Reply reply;
     if (!ReadReply(&reply)) return false;
-    if (reply.IsPreliminary()) continue;
-    return reply.IsPositive()
-               ? Fail("The server ended the transfer before it began: " + reply.Line())
-               : FailWithReply(reply);
+    if (!reply.IsPreliminary()) return TransferRefused(reply);
   }
 }
 
@@ -368,31 +390,34 @@ bool Client::SendFile(LocalFile& file, const net::Socket& data, std::string* rea
   }
 }
 
+bool Client::StartTransfer(const std::string& localPath, const std::string& remoteName,
+                           LocalFile* file, net::Socket* data) {
+  if (!OpenDataListener() || !SendCommand(dataPortVerb_, dataPortArgument_)) return false;
+  // The local file is opened while the server answers the port command, and before STOR: a
+  // file that cannot be read must not leave an empty copy on the server.
+  std::string openError;
+  const bool opened = file->Open(localPath, &openError);
+  Reply reply;
+  if (!ReadFinalReply(&reply)) return false;
+  if (!reply.IsPositive()) return FailWithReply(reply);
+  if (!opened) return Fail(openError);
+  return SendCommand("STOR", remoteName) && AwaitTransferStart(data);
+}
+
 bool Client::Store(const std::string& localPath, const std::string& remoteName) {
   if (!Usable()) return false;
   if (remoteName.empty()) return Fail("No remote file name is given");
   if (HasLineBreak(remoteName) || HasLineBreak(localPath)) {
     return Fail("A name that contains a line break cannot be sent to the server");
   }
-  // The local file is opened first: a file that cannot be read must not leave an empty copy on
-  // the server.
   LocalFile file;
-  std::string error;
-  if (!file.Open(localPath, &error)) return Fail(error);
-
-  net::Listener listener;
-  if (!OpenDataPort(&listener)) return false;
-  // The 1xx reply is the go-ahead for the data connection, so it is not skipped here.
-  Reply reply;
-  if (!SendCommand("STOR", remoteName) || !ReadReply(&reply)) return false;
-  if (!reply.IsPreliminary()) {
-    return reply.IsPositive()
-               ? Fail("The server ended the transfer before it began: " + reply.Line())
-               : FailWithReply(reply);
-  }
   net::Socket data;
-  if (!AwaitDataConnection(listener, &data)) return false;
-  listener.socket.Close();
+  if (!StartTransfer(localPath, remoteName, &file, &data)) {
+    // Some servers connect as soon as they have the port, others late for a transfer that
+    // failed; a fresh port for the next file keeps such a connection from being taken for it.
+    dataListener_.socket.Close();
+    return false;
+  }
 
   std::string readError;
   std::string sendError;
@@ -420,11 +445,10 @@ void Client::Quit() {
   if (control_.IsOpen() && brokenReason_.empty()) {
     const int savedTimeout = timeoutMs_;
     timeoutMs_ = timeoutMs_ < kQuitWaitMs ? timeoutMs_ : kQuitWaitMs;
-    Reply reply;
-    if (SendCommand("QUIT", "")) ReadReply(&reply);
+    SendCommand("QUIT", "");
     timeoutMs_ = savedTimeout;
   }
-  control_.Close();
+  CloseConnections();
 }
 
 }  // namespace ftp

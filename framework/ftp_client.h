@@ -16,8 +16,9 @@ namespace ftp {
 
 constexpr int kDefaultPort = 21;
 constexpr int kDefaultTimeoutMs = 60000;
-// Large chunks keep the number of system calls per file low; the file itself is never held whole.
-constexpr std::size_t kTransferBufferBytes = 512 * 1024;
+// Large chunks keep the number of system calls per file low, which counts where each one is
+// expensive (Wine); a few MiB is the whole memory cost, the file itself is never held whole.
+constexpr std::size_t kTransferBufferBytes = 4 * 1024 * 1024;
 
 // One reply of the server. `code` is 0 for a line that is not a reply at all.
 struct Reply {
@@ -90,9 +91,10 @@ class Client {
   bool ChangeDirectory(const std::string& directory);
   bool MakeDirectory(const std::string& directory);
   // Stores a local file under remoteName in the current remote directory. True only after the
-  // server's final positive reply.
+  // server's final positive reply. Transfers of one session share one listening data port.
   bool Store(const std::string& localPath, const std::string& remoteName);
-  // Says goodbye (without waiting long) and closes the connection.
+  // Says goodbye and closes the connection without waiting for the answer: a server may finish
+  // writing the last file before it reads the goodbye.
   void Quit();
 
   bool IsConnected() const { return control_.IsOpen(); }
@@ -112,13 +114,22 @@ class Client {
   bool ReadFinalReply(Reply* reply);
   bool Exchange(const std::string& verb, const std::string& argument, Reply* reply);
   bool ExchangeExpectingPositive(const std::string& verb, const std::string& argument);
-  bool OpenDataPort(net::Listener* listener);
-  bool AwaitDataConnection(const net::Listener& listener, net::Socket* data);
+  void CloseConnections();
+  bool OpenDataListener();
+  bool TakeDataConnection(net::Socket* data);
+  bool TransferRefused(const Reply& reply);
+  bool AwaitTransferStart(net::Socket* data);
+  bool StartTransfer(const std::string& localPath, const std::string& remoteName, LocalFile* file,
+                     net::Socket* data);
   bool SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
                 std::string* sendError);
 
   int timeoutMs_;
   net::Socket control_;
+  net::Listener dataListener_;
+  // The PORT or EPRT command that names dataListener_.
+  std::string dataPortVerb_;
+  std::string dataPortArgument_;
   std::string peerAddress_;
   ReplyParser parser_;
   Reply lastReply_;

@@ -38,6 +38,8 @@ class Socket {
 };
 
 // Resolves host (a name or an IPv4/IPv6 literal) and connects to the first address that answers.
+// The connection sends without Nagle's delay: it carries short commands that each wait for their
+// answer.
 bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std::string* error);
 
 // A listening socket on the local address of `connected` with a port chosen by the system.
@@ -49,8 +51,10 @@ struct Listener {
 };
 bool ListenBeside(const Socket& connected, Listener* out, std::string* error);
 
-// Waits for one incoming connection.
-bool Accept(const Socket& listener, int timeoutMs, Socket* out, std::string* error);
+// Takes a connection that is already waiting on listener, without waiting for one. Returns 1 when
+// one was taken (peerAddress gets its numeric address), 0 when none is waiting, -1 on a failure.
+int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
+                  std::string* error);
 
 // Numeric address of the remote end (no port), or empty when unknown.
 std::string PeerAddress(const Socket& connected);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +28,11 @@ int AsFd(SocketHandle handle) { return static_cast<int>(handle); }
 bool MakeNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool DisableSendDelay(int fd) {
+  const int noDelay = 1;
+  return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) == 0;
 }
 
 int NewSocket(int family, int type) {
@@ -68,6 +74,10 @@ bool ConnectOne(const addrinfo& candidate, int timeoutMs, Socket* out, std::stri
     return false;
   }
   Socket owner(fd);
+  if (!DisableSendDelay(fd)) {
+    *error = SystemText(errno);
+    return false;
+  }
   if (connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
     if (errno != EINPROGRESS) {
       *error = SystemText(errno);
@@ -172,19 +182,23 @@ bool ListenBeside(const Socket& connected, Listener* out, std::string* error) {
   return true;
 }
 
-bool Accept(const Socket& listener, int timeoutMs, Socket* out, std::string* error) {
-  const int ready = WaitFor(AsFd(listener.Handle()), POLLIN, timeoutMs);
-  if (ready <= 0) {
-    *error = ready == 0 ? kTimedOutText : SystemText(errno);
-    return false;
-  }
-  const int fd = accept4(AsFd(listener.Handle()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (fd < 0) {
+int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
+                  std::string* error) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  for (;;) {
+    const int fd = accept4(AsFd(listener.Handle()), reinterpret_cast<sockaddr*>(&peer), &length,
+                           SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd >= 0) {
+      *out = Socket(fd);
+      *peerAddress = NumericAddress(reinterpret_cast<const sockaddr*>(&peer), length);
+      return 1;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     *error = SystemText(errno);
-    return false;
+    return -1;
   }
-  *out = Socket(fd);
-  return true;
 }
 
 std::string PeerAddress(const Socket& connected) {

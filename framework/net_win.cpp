@@ -32,6 +32,13 @@ bool WinsockReady(std::string* error) {
   return status == 0;
 }
 
+// The event overlapped receives of this thread wait on: made once per thread, released when the
+// process ends.
+HANDLE ReceiveEvent() {
+  thread_local const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
 SOCKET AsSocket(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
 SocketHandle AsHandle(SOCKET socket) {
@@ -41,6 +48,12 @@ SocketHandle AsHandle(SOCKET socket) {
 bool MakeNonBlocking(SOCKET socket) {
   u_long nonBlocking = 1;
   return ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
+}
+
+bool DisableSendDelay(SOCKET socket) {
+  const BOOL noDelay = TRUE;
+  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                    sizeof noDelay) == 0;
 }
 
 SOCKET NewSocket(int family, int type, int protocol) {
@@ -85,6 +98,10 @@ bool ConnectOne(const addrinfo& candidate, int timeoutMs, Socket* out, std::stri
     return false;
   }
   Socket owner(AsHandle(created));
+  if (!DisableSendDelay(created)) {
+    *error = SystemText(WSAGetLastError());
+    return false;
+  }
   if (connect(created, candidate.ai_addr, static_cast<int>(candidate.ai_addrlen)) != 0) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
       *error = SystemText(WSAGetLastError());
@@ -195,25 +212,21 @@ bool ListenBeside(const Socket& connected, Listener* out, std::string* error) {
   return true;
 }
 
-bool Accept(const Socket& listener, int timeoutMs, Socket* out, std::string* error) {
-  const int ready = WaitFor(AsSocket(listener.Handle()), false, timeoutMs);
-  if (ready <= 0) {
-    *error = ready == 0 ? kTimedOutText : SystemText(WSAGetLastError());
-    return false;
-  }
-  const SOCKET accepted = accept(AsSocket(listener.Handle()), nullptr, nullptr);
+int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
+                  std::string* error) {
+  sockaddr_storage peer{};
+  int length = sizeof peer;
+  // The accepted socket has the listener's properties, non-blocking mode included.
+  const SOCKET accepted =
+      accept(AsSocket(listener.Handle()), reinterpret_cast<sockaddr*>(&peer), &length);
   if (accepted == INVALID_SOCKET) {
+    if (WSAGetLastError() == WSAEWOULDBLOCK) return 0;
     *error = SystemText(WSAGetLastError());
-    return false;
+    return -1;
   }
-  Socket owner(AsHandle(accepted));
-  // An accepted socket inherits the listener's mode, but say so rather than rely on it.
-  if (!MakeNonBlocking(accepted)) {
-    *error = SystemText(WSAGetLastError());
-    return false;
-  }
-  *out = std::move(owner);
-  return true;
+  *out = Socket(AsHandle(accepted));
+  *peerAddress = NumericAddress(reinterpret_cast<const sockaddr*>(&peer), length);
+  return 1;
 }
 
 std::string PeerAddress(const Socket& connected) {
@@ -251,21 +264,33 @@ bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeo
 
 long Receive(const Socket& socket, char* buffer, std::size_t size, int timeoutMs,
              std::string* error) {
-  const SOCKET source = AsSocket(socket.Handle());
-  const int chunk = static_cast<int>(size < kMaxChunk ? size : kMaxChunk);
-  for (;;) {
-    const int got = recv(source, buffer, chunk, 0);
-    if (got >= 0) return got;
-    if (WSAGetLastError() != WSAEWOULDBLOCK) {
-      *error = SystemText(WSAGetLastError());
-      return -1;
-    }
-    const int ready = WaitFor(source, false, timeoutMs);
-    if (ready <= 0) {
-      *error = ready == 0 ? kTimedOutText : SystemText(WSAGetLastError());
-      return -1;
-    }
+  const HANDLE event = ReceiveEvent();
+  if (event == nullptr) {
+    *error = SystemText(static_cast<int>(GetLastError()));
+    return -1;
   }
+  // An overlapped receive waits for the data itself. Waiting for readiness and receiving then
+  // takes more system calls, each expensive under Wine, whose server also keeps polling a
+  // readable socket until the waiting thread has run again.
+  const SOCKET source = AsSocket(socket.Handle());
+  WSABUF piece{static_cast<ULONG>(size < kMaxChunk ? size : kMaxChunk), buffer};
+  WSAOVERLAPPED pending{};
+  pending.hEvent = event;
+  DWORD got = 0;
+  DWORD flags = 0;
+  if (WSARecv(source, &piece, 1, &got, &flags, &pending, nullptr) == 0)
+    return static_cast<long>(got);
+  if (WSAGetLastError() != WSA_IO_PENDING) {
+    *error = SystemText(WSAGetLastError());
+    return -1;
+  }
+  const DWORD waited =
+      WaitForSingleObject(event, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  if (waited != WAIT_OBJECT_0) CancelIo(reinterpret_cast<HANDLE>(source));
+  // Data that came in just before the cancel is taken, not lost.
+  if (WSAGetOverlappedResult(source, &pending, &got, TRUE, &flags)) return static_cast<long>(got);
+  *error = waited == WAIT_TIMEOUT ? kTimedOutText : SystemText(WSAGetLastError());
+  return -1;
 }
 
 int WaitReadable(const Socket& first, const Socket& second, int timeoutMs, std::string* error) {

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "framework/internet.h"
 #include "tests/unit/ftp_test_support.h"
@@ -28,6 +29,8 @@ using ftptest::WriteFile;
 constexpr int kFaultTimeoutMs = 700;
 // Well past the fault timeout, well below the default: proves the shortened timeout was used.
 constexpr double kGiveUpWithinSeconds = 10.0;
+// Far below any wait for a reply, far above one send and a close.
+constexpr double kPromptSeconds = 1.0;
 constexpr std::size_t kMultiMebibyteBytes = 5 * 1024 * 1024 + 123;
 // More than loopback's socket buffers can hold, so a server that never reads stalls the sender.
 constexpr std::size_t kStallingUploadBytes = 48 * 1024 * 1024;
@@ -358,6 +361,49 @@ TEST_F(FaultTest, ServerClosingTheDataConnectionMidFile) {
   EXPECT_FALSE(client.LastError().empty());
   // The server answered the cut on the control connection, so the session goes on.
   EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+}
+
+TEST_F(FaultTest, TransfersOfOneSessionShareOneDataPort) {
+  FaultServer server({});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  WriteFile(local_ / "a.txt", "first");
+  WriteFile(local_ / "b.txt", "second");
+  ASSERT_TRUE(client.Store(local_ / "a.txt", "a.txt")) << client.LastError();
+  ASSERT_TRUE(client.Store(local_ / "b.txt", "b.txt")) << client.LastError();
+  ASSERT_TRUE(client.Store(local_ / "a.txt", "c.txt")) << client.LastError();
+  std::vector<std::string> ports;
+  for (const std::string& line : server.Commands()) {
+    if (line.rfind("PORT ", 0) == 0) ports.push_back(line);
+  }
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[1], ports[0]);
+  EXPECT_EQ(ports[2], ports[0]);
+
+  // A refused transfer gives up its port; the next one still goes through.
+  EXPECT_FALSE(client.Store(local_ / "a.txt", "sub/a.txt"));
+  EXPECT_EQ(client.LastReply().code, 553);
+  ASSERT_TRUE(client.Store(local_ / "b.txt", "after.txt")) << client.LastError();
+  std::string stored;
+  EXPECT_TRUE(ReadFile(server.Root() + "/after.txt", &stored));
+  EXPECT_EQ(stored, "second");
+}
+
+TEST_F(FaultTest, QuitSaysGoodbyeWithoutWaitingForTheAnswer) {
+  FaultServer server({"--stall", "QUIT"});
+  ftp::Client client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  client.SetTimeout(ftp::kDefaultTimeoutMs);
+  const auto start = std::chrono::steady_clock::now();
+  client.Quit();
+  EXPECT_LT(SecondsSince(start), kPromptSeconds);
+  EXPECT_FALSE(client.IsConnected());
+  bool saidGoodbye = false;
+  while (!saidGoodbye && SecondsSince(start) < kGiveUpWithinSeconds) {
+    saidGoodbye = Contains(server.Commands(), "QUIT");
+    if (!saidGoodbye) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(saidGoodbye);
 }
 
 TEST_F(FaultTest, GivesUpOnStalledStepsAfterItsTimeout) {
