@@ -268,9 +268,8 @@ class QuilloryApp:
         return {n: self.driver.reg_get("HKCU", SETTINGS_KEY, n) for n in names}
 
     def apply(self):
-        """Presses "Apply Settings" and waits until the program has handled it."""
-        self.click(APPLY_SETTINGS)
-        self.call("get-text", str(SERVER_EDIT))  # answered only after the click was handled
+        """Presses "Apply Settings" and returns once the program has handled it."""
+        self.call("click-wait", str(APPLY_SETTINGS))
 
     def quit(self):
         """Ends the program the quiet way (command 1), as a user's OK would."""

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr UINT kSendTimeoutMs = 5000;
+constexpr UINT kClickWaitMs = 20000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
 HANDLE heldFile = INVALID_HANDLE_VALUE;
@@ -344,6 +345,19 @@ std::string Run(const std::vector<std::string>& args) {
     HWND button = ItemOrFail(dialog, arg(2));
     PostOrFail(dialog, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
                reinterpret_cast<LPARAM>(button));
+    return "";
+  }
+  if (verb == "click-wait") {
+    // A click that returns once the program has handled it. A sent message overtakes posted
+    // ones, so reading something back after a posted click proves nothing; this waits instead.
+    HWND dialog = FindWindowOrFail(arg(1));
+    HWND button = ItemOrFail(dialog, arg(2));
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
+                               reinterpret_cast<LPARAM>(button), SMTO_NORMAL, kClickWaitMs,
+                               &result)) {
+      throw Failure{"the click was not handled in time"};
+    }
     return "";
   }
   if (verb == "command") {
