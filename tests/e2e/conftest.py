@@ -61,8 +61,8 @@ class FtpServer:
         # A loop of its own: the library's shared default loop is gone once one server is closed.
         self.server = ThreadedFTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
         self.port = self.server.socket.getsockname()[1]
-        self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"timeout": 0.2},
-                                       daemon=True)
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self.serve, daemon=True)
         self.thread.start()
 
     @property
@@ -74,8 +74,14 @@ class FtpServer:
         base = self.root / sub
         return {str(p.relative_to(base)): p.read_bytes() for p in sorted(base.rglob("*")) if p.is_file()}
 
-    def stop(self):
+    def serve(self):
+        # The loop is not thread-safe: it is run, and closed, on this thread only.
+        while not self.stopping.is_set():
+            self.server.serve_forever(timeout=0.1, blocking=False)
         self.server.close_all()
+
+    def stop(self):
+        self.stopping.set()
         self.thread.join(timeout=10)
 
 
