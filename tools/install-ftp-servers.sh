@@ -8,10 +8,15 @@ need=()
 for p in vsftpd python3-pyftpdlib libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
-if [ ${#need[@]} -gt 0 ]; then apt-get install -y -q "${need[@]}"; fi
+updated=
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -q && updated=1
+  apt-get install -y -q "${need[@]}"
+fi
 for p in proftpd-core pure-ftpd; do
   dest=/opt/ftpd/$p
   [ -d "$dest/usr/sbin" ] && continue
+  [ -n "$updated" ] || { apt-get update -q && updated=1; }
   tmp=$(mktemp -d)
   (cd "$tmp" && apt-get download "$p")
   mkdir -p "$dest"
