@@ -22,13 +22,23 @@ class Socket {
   explicit Socket(SocketHandle handle) : handle_(handle) {}
   ~Socket() { Close(); }
   Socket(Socket&& other) noexcept : handle_(other.Release()) {}
-  Socket& operator=(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.Release();
+    }
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
 
   bool IsOpen() const { return handle_ != kNoSocket; }
   SocketHandle Handle() const { return handle_; }
-  SocketHandle Release();
+  SocketHandle Release() {
+    const SocketHandle handle = handle_;
+    handle_ = kNoSocket;
+    return handle;
+  }
   void Close();
   // Closes with a reset instead of an orderly end, so the peer sees the transfer as broken.
   void Abort();

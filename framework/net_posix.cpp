@@ -102,20 +102,6 @@ bool ConnectOne(const addrinfo& candidate, int timeoutMs, Socket* out, std::stri
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.Release();
-  }
-  return *this;
-}
-
-SocketHandle Socket::Release() {
-  const SocketHandle handle = handle_;
-  handle_ = kNoSocket;
-  return handle;
-}
-
 void Socket::Close() {
   if (handle_ != kNoSocket) close(AsFd(Release()));
 }
