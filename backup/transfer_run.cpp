@@ -3,9 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "framework/file_find.h"
-#include "framework/ftp_client.h"
-#include "framework/internet.h"
+#include "files/file_find.h"
+#include "ftp/internet_session.h"
 
 const char* const kCreateDirectoryQuestion =
     "The specified destination directory cannot be found, do you wish to create it?";

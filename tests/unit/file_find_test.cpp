@@ -1,5 +1,5 @@
 // The directory search behind wildcard entries: one level, the class library's calling pattern.
-#include "framework/file_find.h"
+#include "files/file_find.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

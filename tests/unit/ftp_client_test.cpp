@@ -1,6 +1,6 @@
 // The FTP client against real servers on 127.0.0.1 (started by tests/servers/ftpservers.py), and
 // against the scripted server of tests/servers/fault_ftpd.py for replies real servers never give.
-#include "framework/ftp_client.h"
+#include "ftp/ftp_connection.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "framework/internet.h"
+#include "ftp/internet_session.h"
 #include "tests/unit/ftp_test_support.h"
 
 namespace {
@@ -93,11 +93,11 @@ class RealServerTest : public ::testing::TestWithParam<std::string> {
   }
 
   // A logged-in client in binary mode, inside the server's upload directory.
-  void Open(ftp::Client* client) {
+  void Open(CFtpConnection* client) {
     ASSERT_TRUE(client->Connect(Loopback(server_.port))) << client->LastError();
     ASSERT_TRUE(client->Login(server_.user, server_.password)) << client->LastError();
     ASSERT_TRUE(client->SetType('I')) << client->LastError();
-    ASSERT_TRUE(client->ChangeDirectory(server_.remoteUploadDir)) << client->LastError();
+    ASSERT_TRUE(client->SetCurrentDirectory(server_.remoteUploadDir)) << client->LastError();
   }
 
   // A name no other test (or server) uses.
@@ -112,7 +112,7 @@ class RealServerTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(RealServerTest, StoresFilesByteForByte) {
-  ftp::Client client;
+  CFtpConnection client;
   Open(&client);
   const std::vector<std::pair<std::string, std::string>> files = {
       {"empty.bin", ""},
@@ -123,7 +123,7 @@ TEST_P(RealServerTest, StoresFilesByteForByte) {
   for (const auto& [name, bytes] : files) {
     const std::string remote = Unique(name);
     WriteFile(local_ / name, bytes);
-    ASSERT_TRUE(client.Store(local_ / name, remote)) << name << ": " << client.LastError();
+    ASSERT_TRUE(client.PutFile(local_ / name, remote)) << name << ": " << client.LastError();
     std::string stored;
     ASSERT_TRUE(ReadFile(server_.localUploadDir + "/" + remote, &stored)) << name;
     EXPECT_TRUE(stored == bytes) << name << ": " << stored.size() << " bytes instead of "
@@ -132,38 +132,38 @@ TEST_P(RealServerTest, StoresFilesByteForByte) {
 }
 
 TEST_P(RealServerTest, SecondUploadUnderTheSameNameReplacesTheFirst) {
-  ftp::Client client;
+  CFtpConnection client;
   Open(&client);
   const std::string remote = Unique("twice.txt");
   WriteFile(local_ / "first", "first version, the longer one");
   WriteFile(local_ / "second", "second");
-  ASSERT_TRUE(client.Store(local_ / "first", remote)) << client.LastError();
-  ASSERT_TRUE(client.Store(local_ / "second", remote)) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "first", remote)) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "second", remote)) << client.LastError();
   std::string stored;
   ASSERT_TRUE(ReadFile(server_.localUploadDir + "/" + remote, &stored));
   EXPECT_EQ(stored, "second");
 }
 
 TEST_P(RealServerTest, MakesAndEntersDirectories) {
-  ftp::Client client;
+  CFtpConnection client;
   Open(&client);
   const std::string directory = Unique("dir");
-  EXPECT_FALSE(client.ChangeDirectory(directory));
+  EXPECT_FALSE(client.SetCurrentDirectory(directory));
   EXPECT_EQ(client.LastReply().code / 100, 5) << client.LastError();
   EXPECT_FALSE(client.LastError().empty());
 
-  ASSERT_TRUE(client.MakeDirectory(directory)) << client.LastError();
-  EXPECT_FALSE(client.MakeDirectory(directory)) << "an existing directory cannot be made again";
-  ASSERT_TRUE(client.ChangeDirectory(directory)) << client.LastError();
+  ASSERT_TRUE(client.CreateDirectory(directory)) << client.LastError();
+  EXPECT_FALSE(client.CreateDirectory(directory)) << "an existing directory cannot be made again";
+  ASSERT_TRUE(client.SetCurrentDirectory(directory)) << client.LastError();
   WriteFile(local_ / "inside.txt", "inside");
-  ASSERT_TRUE(client.Store(local_ / "inside.txt", "inside.txt")) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "inside.txt", "inside.txt")) << client.LastError();
   std::string stored;
   EXPECT_TRUE(ReadFile(server_.localUploadDir + "/" + directory + "/inside.txt", &stored));
   EXPECT_EQ(stored, "inside");
 }
 
 TEST_P(RealServerTest, RefusedLoginCarriesTheServersReason) {
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(client.Connect(Loopback(server_.port))) << client.LastError();
   EXPECT_FALSE(client.Login("quill-nobody", "wrong password"));
   EXPECT_EQ(client.LastReply().code, 530);
@@ -181,16 +181,16 @@ TEST_P(RealServerTest, RefusedLoginCarriesTheServersReason) {
 }
 
 TEST_P(RealServerTest, UnreadableLocalFileLeavesNothingOnTheServer) {
-  ftp::Client client;
+  CFtpConnection client;
   Open(&client);
   const std::string remote = Unique("missing.txt");
-  EXPECT_FALSE(client.Store(local_ / "does-not-exist", remote));
+  EXPECT_FALSE(client.PutFile(local_ / "does-not-exist", remote));
   EXPECT_NE(client.LastError().find("No such file"), std::string::npos) << client.LastError();
   EXPECT_FALSE(std::filesystem::exists(server_.localUploadDir + "/" + remote));
-  EXPECT_FALSE(client.Store(local_.Path(), remote)) << "a directory is not a file";
+  EXPECT_FALSE(client.PutFile(local_.Path(), remote)) << "a directory is not a file";
 
   WriteFile(local_ / "present.txt", "still works");
-  EXPECT_TRUE(client.Store(local_ / "present.txt", remote)) << client.LastError();
+  EXPECT_TRUE(client.PutFile(local_ / "present.txt", remote)) << client.LastError();
 }
 
 TEST_P(RealServerTest, FacadeUploadsInBinary) {
@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealServerTest,
 class FaultTest : public ::testing::Test {
  protected:
   // Connects, logs in and switches to binary against a scripted server.
-  static bool OpenSession(ftp::Client* client, const FaultServer& server) {
+  static bool OpenSession(CFtpConnection* client, const FaultServer& server) {
     client->SetTimeout(kFaultTimeoutMs);
     return client->Connect(Loopback(server.Port())) && client->Login("quill", "secret") &&
            client->SetType('I');
@@ -238,7 +238,7 @@ class FaultTest : public ::testing::Test {
 TEST_F(FaultTest, AcceptsUnusualGreetings) {
   for (const char* greeting : {"multi", "preliminary"}) {
     FaultServer server({"--greeting", greeting});
-    ftp::Client client;
+    CFtpConnection client;
     EXPECT_TRUE(OpenSession(&client, server)) << greeting << ": " << client.LastError();
   }
 }
@@ -251,7 +251,7 @@ TEST_F(FaultTest, RejectsGreetingsThatAreNoWelcome) {
   };
   for (const auto& [greeting, reason] : expected) {
     FaultServer server({"--greeting", greeting});
-    ftp::Client client(kFaultTimeoutMs);
+    CFtpConnection client(kFaultTimeoutMs);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(client.Connect(Loopback(server.Port()))) << greeting;
     EXPECT_LT(SecondsSince(start), kGiveUpWithinSeconds) << greeting;
@@ -263,24 +263,24 @@ TEST_F(FaultTest, RejectsGreetingsThatAreNoWelcome) {
 
 TEST_F(FaultTest, MultiLineRepliesThroughAWholeUpload) {
   FaultServer server({"--multi-line-replies"});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   WriteFile(local_ / "a.txt", "multi");
-  EXPECT_TRUE(client.Store(local_ / "a.txt", "a.txt")) << client.LastError();
-  EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+  EXPECT_TRUE(client.PutFile(local_ / "a.txt", "a.txt")) << client.LastError();
+  EXPECT_TRUE(client.SetCurrentDirectory("/")) << client.LastError();
   EXPECT_EQ(client.LastReply().code, 250);
 }
 
 TEST_F(FaultTest, UserAcceptedAloneSendsNoPassword) {
   FaultServer server({"--user-is-enough"});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   for (const std::string& line : server.Commands()) EXPECT_NE(line.substr(0, 4), "PASS");
 }
 
 TEST_F(FaultTest, EmptyLoginTextsAreSentAsEmpty) {
   FaultServer server({});
-  ftp::Client client(kFaultTimeoutMs);
+  CFtpConnection client(kFaultTimeoutMs);
   ASSERT_TRUE(client.Connect(Loopback(server.Port())));
   EXPECT_FALSE(client.Login("", ""));
   EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER", "PASS"}));
@@ -293,11 +293,11 @@ TEST_F(FaultTest, EveryRefusedStepFailsWithTheServersLine) {
   for (const std::string& verb : verbs) {
     for (const char* code : {"451", "553"}) {
       FaultServer server({"--fail", verb + "=" + code});
-      ftp::Client client(kFaultTimeoutMs);
+      CFtpConnection client(kFaultTimeoutMs);
       ASSERT_TRUE(client.Connect(Loopback(server.Port())));
       bool ok = client.Login("quill", "secret") && client.SetType('I') &&
-                client.MakeDirectory("made") && client.ChangeDirectory("made");
-      if (ok) ok = client.Store(local_ / "f.txt", "f.txt");
+                client.CreateDirectory("made") && client.SetCurrentDirectory("made");
+      if (ok) ok = client.PutFile(local_ / "f.txt", "f.txt");
       EXPECT_FALSE(ok) << verb;
       EXPECT_EQ(client.LastError(),
                 std::string(code) + " " +
@@ -306,7 +306,7 @@ TEST_F(FaultTest, EveryRefusedStepFailsWithTheServersLine) {
       // A refusal leaves the connection in step: the next command still gets its own answer.
       EXPECT_TRUE(client.IsConnected()) << verb;
       const bool nextAnswered =
-          verb == "CWD" ? client.MakeDirectory("next") : client.ChangeDirectory("/");
+          verb == "CWD" ? client.CreateDirectory("next") : client.SetCurrentDirectory("/");
       EXPECT_TRUE(nextAnswered) << verb << ": " << client.LastError();
     }
   }
@@ -314,27 +314,27 @@ TEST_F(FaultTest, EveryRefusedStepFailsWithTheServersLine) {
 
 TEST_F(FaultTest, ServiceClosingEndsTheConnection) {
   FaultServer server({"--fail", "CWD=421"});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
-  EXPECT_FALSE(client.ChangeDirectory("x"));
+  EXPECT_FALSE(client.SetCurrentDirectory("x"));
   EXPECT_EQ(client.LastError(), "421 CWD refused by request");
-  EXPECT_FALSE(client.MakeDirectory("y"));
+  EXPECT_FALSE(client.CreateDirectory("y"));
   EXPECT_EQ(client.LastError(), "421 CWD refused by request");
   EXPECT_FALSE(Contains(server.Commands(), "MKD y"));
 }
 
 TEST_F(FaultTest, NeverSendsLineBreaks) {
   FaultServer server({});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   WriteFile(local_ / "f.txt", "data");
-  EXPECT_FALSE(client.ChangeDirectory("a\r\nDELE important"));
-  EXPECT_FALSE(client.MakeDirectory("b\nRMD x"));
-  EXPECT_FALSE(client.Store(local_ / "f.txt", "c\rDELE y"));
+  EXPECT_FALSE(client.SetCurrentDirectory("a\r\nDELE important"));
+  EXPECT_FALSE(client.CreateDirectory("b\nRMD x"));
+  EXPECT_FALSE(client.PutFile(local_ / "f.txt", "c\rDELE y"));
   EXPECT_FALSE(client.Login("u\nser", "p"));
   EXPECT_NE(client.LastError().find("line break"), std::string::npos);
   // The refusals happen before anything is sent, so the connection stays usable.
-  EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+  EXPECT_TRUE(client.SetCurrentDirectory("/")) << client.LastError();
   for (const std::string& line : server.Commands()) {
     EXPECT_EQ(line.find("DELE"), std::string::npos) << line;
     EXPECT_EQ(line.find("RMD"), std::string::npos) << line;
@@ -343,35 +343,35 @@ TEST_F(FaultTest, NeverSendsLineBreaks) {
 
 TEST_F(FaultTest, ServerClosingTheControlConnectionMidFile) {
   FaultServer server({"--cut", "control"});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   WriteFile(local_ / "big.bin", RandomBytes(kMultiMebibyteBytes, 3));
-  EXPECT_FALSE(client.Store(local_ / "big.bin", "big.bin"));
+  EXPECT_FALSE(client.PutFile(local_ / "big.bin", "big.bin"));
   EXPECT_FALSE(client.LastError().empty());
   EXPECT_FALSE(client.IsConnected());
-  EXPECT_FALSE(client.Store(local_ / "big.bin", "again.bin")) << "the connection is gone";
+  EXPECT_FALSE(client.PutFile(local_ / "big.bin", "again.bin")) << "the connection is gone";
 }
 
 TEST_F(FaultTest, ServerClosingTheDataConnectionMidFile) {
   FaultServer server({"--cut", "data"});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   WriteFile(local_ / "big.bin", RandomBytes(kMultiMebibyteBytes, 4));
-  EXPECT_FALSE(client.Store(local_ / "big.bin", "big.bin"));
+  EXPECT_FALSE(client.PutFile(local_ / "big.bin", "big.bin"));
   EXPECT_FALSE(client.LastError().empty());
   // The server answered the cut on the control connection, so the session goes on.
-  EXPECT_TRUE(client.ChangeDirectory("/")) << client.LastError();
+  EXPECT_TRUE(client.SetCurrentDirectory("/")) << client.LastError();
 }
 
 TEST_F(FaultTest, TransfersOfOneSessionShareOneDataPort) {
   FaultServer server({});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   WriteFile(local_ / "a.txt", "first");
   WriteFile(local_ / "b.txt", "second");
-  ASSERT_TRUE(client.Store(local_ / "a.txt", "a.txt")) << client.LastError();
-  ASSERT_TRUE(client.Store(local_ / "b.txt", "b.txt")) << client.LastError();
-  ASSERT_TRUE(client.Store(local_ / "a.txt", "c.txt")) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "a.txt", "a.txt")) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "b.txt", "b.txt")) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "a.txt", "c.txt")) << client.LastError();
   std::vector<std::string> ports;
   for (const std::string& line : server.Commands()) {
     if (line.rfind("PORT ", 0) == 0) ports.push_back(line);
@@ -381,9 +381,9 @@ TEST_F(FaultTest, TransfersOfOneSessionShareOneDataPort) {
   EXPECT_EQ(ports[2], ports[0]);
 
   // A refused transfer gives up its port; the next one still goes through.
-  EXPECT_FALSE(client.Store(local_ / "a.txt", "sub/a.txt"));
+  EXPECT_FALSE(client.PutFile(local_ / "a.txt", "sub/a.txt"));
   EXPECT_EQ(client.LastReply().code, 553);
-  ASSERT_TRUE(client.Store(local_ / "b.txt", "after.txt")) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "b.txt", "after.txt")) << client.LastError();
   std::string stored;
   EXPECT_TRUE(ReadFile(server.Root() + "/after.txt", &stored));
   EXPECT_EQ(stored, "second");
@@ -391,11 +391,11 @@ TEST_F(FaultTest, TransfersOfOneSessionShareOneDataPort) {
 
 TEST_F(FaultTest, QuitSaysGoodbyeWithoutWaitingForTheAnswer) {
   FaultServer server({"--stall", "QUIT"});
-  ftp::Client client;
+  CFtpConnection client;
   ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
   client.SetTimeout(ftp::kDefaultTimeoutMs);
   const auto start = std::chrono::steady_clock::now();
-  client.Quit();
+  client.Close();
   EXPECT_LT(SecondsSince(start), kPromptSeconds);
   EXPECT_FALSE(client.IsConnected());
   bool saidGoodbye = false;
@@ -417,13 +417,13 @@ TEST_F(FaultTest, GivesUpOnStalledStepsAfterItsTimeout) {
   };
   for (const auto& [stall, reason] : expected) {
     FaultServer server({"--stall", stall});
-    ftp::Client client;
+    CFtpConnection client;
     ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
     const auto start = std::chrono::steady_clock::now();
     const bool ok =
         stall == "CWD"
-            ? client.ChangeDirectory("/")
-            : client.Store(local_ / (stall == "DATA" ? "huge.bin" : "small.txt"), "f.bin");
+            ? client.SetCurrentDirectory("/")
+            : client.PutFile(local_ / (stall == "DATA" ? "huge.bin" : "small.txt"), "f.bin");
     EXPECT_FALSE(ok) << stall;
     EXPECT_LT(SecondsSince(start), kGiveUpWithinSeconds) << stall;
     EXPECT_EQ(client.LastError(), reason) << stall;
@@ -434,7 +434,7 @@ TEST_F(FaultTest, GivesUpOnStalledStepsAfterItsTimeout) {
 TEST_F(FaultTest, DataPortFollowsTheControlConnectionsAddressFamily) {
   FaultServer server({"--ipv6"});
   ASSERT_NE(server.Port(), 0);
-  ftp::Client client;
+  CFtpConnection client;
   client.SetTimeout(kFaultTimeoutMs);
   ftp::ServerAddress address;
   std::string error;
@@ -443,7 +443,7 @@ TEST_F(FaultTest, DataPortFollowsTheControlConnectionsAddressFamily) {
   ASSERT_TRUE(client.Connect(address)) << client.LastError();
   ASSERT_TRUE(client.Login("quill", "secret")) << client.LastError();
   WriteFile(local_ / "six.txt", "over IPv6");
-  ASSERT_TRUE(client.Store(local_ / "six.txt", "six.txt")) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "six.txt", "six.txt")) << client.LastError();
   std::string stored;
   EXPECT_TRUE(ReadFile(server.Root() + "/six.txt", &stored));
   EXPECT_EQ(stored, "over IPv6");
@@ -452,9 +452,9 @@ TEST_F(FaultTest, DataPortFollowsTheControlConnectionsAddressFamily) {
   EXPECT_TRUE(sawEprt);
 
   FaultServer plain({});
-  ftp::Client v4;
+  CFtpConnection v4;
   ASSERT_TRUE(OpenSession(&v4, plain)) << v4.LastError();
-  ASSERT_TRUE(v4.Store(local_ / "six.txt", "four.txt")) << v4.LastError();
+  ASSERT_TRUE(v4.PutFile(local_ / "six.txt", "four.txt")) << v4.LastError();
   bool sawPort = false;
   for (const std::string& line : plain.Commands()) sawPort |= line.rfind("PORT 127,0,0,1,", 0) == 0;
   EXPECT_TRUE(sawPort);
@@ -475,7 +475,7 @@ TEST_F(FaultTest, ConnectGivesUpWhenTheServerNeverAnswers) {
     fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
     connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), length);
   }
-  ftp::Client client(kFaultTimeoutMs);
+  CFtpConnection client(kFaultTimeoutMs);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(client.Connect(Loopback(ntohs(address.sin_port))));
   EXPECT_LT(SecondsSince(start), kGiveUpWithinSeconds);
@@ -491,7 +491,7 @@ TEST_F(FaultTest, ConnectionFailuresSayWhy) {
     FaultServer server({});
     freePort = server.Port();
   }
-  ftp::Client client(kFaultTimeoutMs);
+  CFtpConnection client(kFaultTimeoutMs);
   EXPECT_FALSE(client.Connect(Loopback(freePort)));
   EXPECT_EQ(client.LastError(), "Connection refused");
 

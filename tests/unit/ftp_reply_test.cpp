@@ -1,5 +1,5 @@
 // The reply parser and the small text rules of the FTP client.
-#include "framework/ftp_client.h"
+#include "ftp/ftp_reply.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/internet.h"
+#include "ftp/internet_session.h"
 #include "tests/unit/ftp_test_support.h"
 
 namespace {

@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+// Windows' headers make FindNextFile a macro (FindNextFileA). Dropping it here, and answering to
+// the A spelling as well, keeps the member's meaning whatever the include order.
+#undef FindNextFile
+
 class CFileFind {
  public:
   CFileFind();
@@ -18,6 +22,7 @@ class CFileFind {
   // Moves to the next match. Returns true while more matches remain after the one it moved to;
   // the match it moved to is valid either way.
   bool FindNextFile();
+  bool FindNextFileA() { return FindNextFile(); }
   // The pattern's directory made absolute, a separator, and the match's name.
   std::string GetFilePath() const;
   std::string GetFileName() const;

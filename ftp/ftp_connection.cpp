@@ -1,53 +1,16 @@
-#include "framework/ftp_client.h"
+#include "ftp/ftp_connection.h"
 
 #include <chrono>
-#include <cstring>
 
-#include "framework/local_file.h"
-
-namespace ftp {
+#include "files/local_file.h"
 
 namespace {
 
-constexpr std::size_t kMaxShownReplyChars = 300;
 constexpr std::size_t kReceiveChunkBytes = 4096;
 constexpr int kQuitWaitMs = 2000;
-constexpr int kMaxPort = 65535;
-constexpr int kPortDigits = 5;
-constexpr int kReplyCodeDigits = 3;
 constexpr int kServiceClosing = 421;
 
 using Clock = std::chrono::steady_clock;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool StartsWithCode(const std::string& line) {
-  return line.size() >= kReplyCodeDigits && line[0] >= '1' && line[0] <= '5' && IsDigit(line[1]) &&
-         IsDigit(line[2]);
-}
-
-// True when line is "ddd", "ddd text" or "ddd-text": the start of a reply.
-bool IsReplyStart(const std::string& line) {
-  return StartsWithCode(line) && (line.size() == kReplyCodeDigits ||
-                                  line[kReplyCodeDigits] == ' ' || line[kReplyCodeDigits] == '-');
-}
-
-bool EndsMultiLine(const std::string& line, const std::string& codeText) {
-  return line.compare(0, kReplyCodeDigits, codeText) == 0 &&
-         (line.size() == kReplyCodeDigits || line[kReplyCodeDigits] == ' ');
-}
-
-bool ParsePort(const std::string& text, int* port) {
-  if (text.empty() || text.size() > static_cast<std::size_t>(kPortDigits)) return false;
-  int value = 0;
-  for (char c : text) {
-    if (!IsDigit(c)) return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > kMaxPort) return false;
-  *port = value;
-  return true;
-}
 
 int MillisecondsUntil(Clock::time_point deadline) {
   const long long left =
@@ -62,158 +25,39 @@ std::string WithoutScope(const std::string& address) {
 
 }  // namespace
 
-std::string Reply::Line() const {
-  std::string line;
-  for (char c : text) {
-    if (line.size() == kMaxShownReplyChars) {
-      line += "...";
-      break;
-    }
-    line += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
-  }
-  return line;
-}
+using ftp::HasLineBreak;
+using ftp::Reply;
+using ftp::ReplyParser;
 
-void ReplyParser::Feed(const char* data, std::size_t size) {
-  while (size > 0) {
-    const void* found = std::memchr(data, '\n', size);
-    const std::size_t take =
-        found == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(found) - data);
-    const std::size_t room = kMaxLineBytes - line_.size();
-    line_.append(data, take < room ? take : room);
-    if (take > room) lineOverflow_ = true;
-    if (found == nullptr) return;
-    data += take + 1;
-    size -= take + 1;
-    TakeLine();
-  }
-}
+CFtpConnection::CFtpConnection(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
-bool ReplyParser::Next(Reply* reply) {
-  if (ready_.empty()) return false;
-  *reply = std::move(ready_.front());
-  ready_.pop_front();
-  return true;
-}
+CFtpConnection::~CFtpConnection() { Close(); }
 
-void ReplyParser::TakeLine() {
-  std::string line;
-  line.swap(line_);
-  lineOverflow_ = false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-
-  if (inMultiLine_) {
-    AppendToCurrent(line);
-    if (EndsMultiLine(line, current_.text.substr(0, kReplyCodeDigits))) {
-      inMultiLine_ = false;
-      ready_.push_back(std::move(current_));
-      current_ = Reply();
-    }
-    return;
-  }
-  // A stray empty line between replies carries nothing; anything else that is not a reply is
-  // handed on with code 0 so the client can give up on the connection.
-  if (line.empty()) return;
-  if (!IsReplyStart(line)) {
-    Reply junk;
-    junk.text = line.substr(0, kMaxReplyBytes);
-    ready_.push_back(std::move(junk));
-    return;
-  }
-  current_ = Reply();
-  current_.code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-  AppendToCurrent(line);
-  if (line.size() > kReplyCodeDigits && line[kReplyCodeDigits] == '-') {
-    inMultiLine_ = true;
-  } else {
-    ready_.push_back(std::move(current_));
-    current_ = Reply();
-  }
-}
-
-void ReplyParser::AppendToCurrent(const std::string& line) {
-  const std::size_t separator = current_.text.empty() ? 0 : 1;
-  if (current_.text.size() + separator + line.size() > kMaxReplyBytes) return;
-  if (separator != 0) current_.text += '\n';
-  current_.text += line;
-}
-
-bool ParseServerAddress(const std::string& text, int defaultPort, ServerAddress* out,
-                        std::string* error) {
-  const char* const kBadPort = "The port in the server address must be a number from 1 to 65535";
-  ServerAddress parsed;
-  parsed.port = defaultPort;
-  if (!text.empty() && text[0] == '[') {
-    const std::size_t close = text.find(']');
-    if (close == std::string::npos) {
-      *error = "The server address lacks the closing ']'";
-      return false;
-    }
-    parsed.host = text.substr(1, close - 1);
-    const std::string rest = text.substr(close + 1);
-    if (!rest.empty() && (rest[0] != ':' || !ParsePort(rest.substr(1), &parsed.port))) {
-      *error = kBadPort;
-      return false;
-    }
-  } else {
-    const std::size_t colon = text.find(':');
-    const bool bareIPv6 =
-        colon != std::string::npos && text.find(':', colon + 1) != std::string::npos;
-    if (colon == std::string::npos || bareIPv6) {
-      parsed.host = text;
-    } else {
-      parsed.host = text.substr(0, colon);
-      if (!ParsePort(text.substr(colon + 1), &parsed.port)) {
-        *error = kBadPort;
-        return false;
-      }
-    }
-  }
-  if (parsed.host.empty()) {
-    *error = "No server address is given";
-    return false;
-  }
-  if (HasLineBreak(parsed.host)) {
-    *error = "The server address contains a line break";
-    return false;
-  }
-  *out = parsed;
-  return true;
-}
-
-bool HasLineBreak(const std::string& text) {
-  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
-}
-
-Client::Client(int timeoutMs) : timeoutMs_(timeoutMs) {}
-
-Client::~Client() = default;
-
-bool Client::Fail(const std::string& reason) {
+bool CFtpConnection::Fail(const std::string& reason) {
   lastError_ = reason;
   return false;
 }
 
-bool Client::FailWithReply(const Reply& reply) { return Fail(reply.Line()); }
+bool CFtpConnection::FailWithReply(const Reply& reply) { return Fail(reply.Line()); }
 
-bool Client::Break(const std::string& reason) {
+bool CFtpConnection::Break(const std::string& reason) {
   brokenReason_ = reason;
   CloseConnections();
   return Fail(reason);
 }
 
-void Client::CloseConnections() {
+void CFtpConnection::CloseConnections() {
   control_.Close();
   dataListener_.socket.Close();
 }
 
-bool Client::Usable() {
+bool CFtpConnection::Usable() {
   if (!brokenReason_.empty()) return Fail(brokenReason_);
   if (!control_.IsOpen()) return Fail("Not connected to a server");
   return true;
 }
 
-bool Client::Connect(const ServerAddress& address) {
+bool CFtpConnection::Connect(const ftp::ServerAddress& address) {
   CloseConnections();
   parser_ = ReplyParser();
   brokenReason_.clear();
@@ -233,7 +77,7 @@ bool Client::Connect(const ServerAddress& address) {
   return true;
 }
 
-bool Client::SendCommand(const std::string& verb, const std::string& argument) {
+bool CFtpConnection::SendCommand(const std::string& verb, const std::string& argument) {
   if (HasLineBreak(argument)) {
     return Fail("A name that contains a line break cannot be sent to the server");
   }
@@ -245,7 +89,7 @@ bool Client::SendCommand(const std::string& verb, const std::string& argument) {
   return true;
 }
 
-bool Client::ReadReply(Reply* reply) {
+bool CFtpConnection::ReadReply(Reply* reply) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   while (!parser_.HasReply()) {
     const int left = MillisecondsUntil(deadline);
@@ -269,24 +113,25 @@ bool Client::ReadReply(Reply* reply) {
   return true;
 }
 
-bool Client::ReadFinalReply(Reply* reply) {
+bool CFtpConnection::ReadFinalReply(Reply* reply) {
   do {
     if (!ReadReply(reply)) return false;
   } while (reply->IsPreliminary());
   return true;
 }
 
-bool Client::Exchange(const std::string& verb, const std::string& argument, Reply* reply) {
+bool CFtpConnection::Exchange(const std::string& verb, const std::string& argument, Reply* reply) {
   return Usable() && SendCommand(verb, argument) && ReadFinalReply(reply);
 }
 
-bool Client::ExchangeExpectingPositive(const std::string& verb, const std::string& argument) {
+bool CFtpConnection::ExchangeExpectingPositive(const std::string& verb,
+                                               const std::string& argument) {
   Reply reply;
   if (!Exchange(verb, argument, &reply)) return false;
   return reply.IsPositive() || FailWithReply(reply);
 }
 
-bool Client::Login(const std::string& user, const std::string& password) {
+bool CFtpConnection::Login(const std::string& user, const std::string& password) {
   Reply reply;
   if (!Exchange("USER", user, &reply)) return false;
   if (reply.IsPositive()) return true;
@@ -295,24 +140,24 @@ bool Client::Login(const std::string& user, const std::string& password) {
   return reply.IsPositive() || FailWithReply(reply);
 }
 
-bool Client::SetType(char type) {
+bool CFtpConnection::SetType(char type) {
   if (currentType_ == type && Usable()) return true;
   if (!ExchangeExpectingPositive("TYPE", std::string(1, type))) return false;
   currentType_ = type;
   return true;
 }
 
-bool Client::ChangeDirectory(const std::string& directory) {
+bool CFtpConnection::SetCurrentDirectory(const std::string& directory) {
   if (directory.empty()) return Fail("No directory name is given");
   return ExchangeExpectingPositive("CWD", directory);
 }
 
-bool Client::MakeDirectory(const std::string& directory) {
+bool CFtpConnection::CreateDirectory(const std::string& directory) {
   if (directory.empty()) return Fail("No directory name is given");
   return ExchangeExpectingPositive("MKD", directory);
 }
 
-bool Client::OpenDataListener() {
+bool CFtpConnection::OpenDataListener() {
   if (dataListener_.socket.IsOpen()) return true;
   std::string error;
   if (!net::ListenBeside(control_, &dataListener_, &error)) {
@@ -334,7 +179,7 @@ bool Client::OpenDataListener() {
   return true;
 }
 
-bool Client::TakeDataConnection(net::Socket* data) {
+bool CFtpConnection::TakeDataConnection(net::Socket* data) {
   std::string peer;
   std::string error;
   const int taken = net::AcceptWaiting(dataListener_.socket, data, &peer, &error);
@@ -347,12 +192,12 @@ bool Client::TakeDataConnection(net::Socket* data) {
   return true;
 }
 
-bool Client::TransferRefused(const Reply& reply) {
+bool CFtpConnection::TransferRefused(const Reply& reply) {
   return reply.IsPositive() ? Fail("The server ended the transfer before it began: " + reply.Line())
                             : FailWithReply(reply);
 }
 
-bool Client::AwaitTransferStart(net::Socket* data) {
+bool CFtpConnection::AwaitTransferStart(net::Socket* data) {
   // The 1xx reply is the go-ahead for the data connection, so it is not skipped here.
   Reply reply;
   if (!ReadReply(&reply)) return false;
@@ -377,9 +222,9 @@ bool Client::AwaitTransferStart(net::Socket* data) {
   }
 }
 
-bool Client::SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
-                      std::string* sendError) {
-  if (buffer_.empty()) buffer_.resize(kTransferBufferBytes);
+bool CFtpConnection::SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
+                              std::string* sendError) {
+  if (buffer_.empty()) buffer_.resize(ftp::kTransferBufferBytes);
   for (;;) {
     const long got = file.Read(buffer_.data(), buffer_.size(), readError);
     if (got < 0) return false;
@@ -390,8 +235,8 @@ bool Client::SendFile(LocalFile& file, const net::Socket& data, std::string* rea
   }
 }
 
-bool Client::StartTransfer(const std::string& localPath, const std::string& remoteName,
-                           LocalFile* file, net::Socket* data) {
+bool CFtpConnection::StartTransfer(const std::string& localPath, const std::string& remoteName,
+                                   LocalFile* file, net::Socket* data) {
   if (!OpenDataListener() || !SendCommand(dataPortVerb_, dataPortArgument_)) return false;
   // The local file is opened while the server answers the port command, and before STOR: a
   // file that cannot be read must not leave an empty copy on the server.
@@ -404,7 +249,7 @@ bool Client::StartTransfer(const std::string& localPath, const std::string& remo
   return SendCommand("STOR", remoteName) && AwaitTransferStart(data);
 }
 
-bool Client::Store(const std::string& localPath, const std::string& remoteName) {
+bool CFtpConnection::Store(const std::string& localPath, const std::string& remoteName) {
   if (!Usable()) return false;
   if (remoteName.empty()) return Fail("No remote file name is given");
   if (HasLineBreak(remoteName) || HasLineBreak(localPath)) {
@@ -441,7 +286,12 @@ bool Client::Store(const std::string& localPath, const std::string& remoteName) 
   return true;
 }
 
-void Client::Quit() {
+bool CFtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
+                             unsigned flags, std::uintptr_t /*context*/) {
+  return SetType(flags == kFtpTransferTypeAscii ? 'A' : 'I') && Store(localPath, remoteName);
+}
+
+void CFtpConnection::Close() {
   if (control_.IsOpen() && brokenReason_.empty()) {
     const int savedTimeout = timeoutMs_;
     timeoutMs_ = timeoutMs_ < kQuitWaitMs ? timeoutMs_ : kQuitWaitMs;
@@ -450,5 +300,3 @@ void Client::Quit() {
   }
   CloseConnections();
 }
-
-}  // namespace ftp

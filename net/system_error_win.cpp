@@ -1,4 +1,4 @@
-#include "framework/system_error.h"
+#include "net/system_error.h"
 
 #include <windows.h>
 

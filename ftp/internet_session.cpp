@@ -1,4 +1,4 @@
-#include "framework/internet.h"
+#include "ftp/internet_session.h"
 
 namespace {
 
@@ -8,26 +8,6 @@ std::string AsSentence(const std::string& text) {
 }
 
 }  // namespace
-
-CFtpConnection::CFtpConnection(std::unique_ptr<ftp::Client> client) : client_(std::move(client)) {}
-
-CFtpConnection::~CFtpConnection() { Close(); }
-
-void CFtpConnection::Close() { client_->Quit(); }
-
-bool CFtpConnection::SetCurrentDirectory(const std::string& directory) {
-  return client_->ChangeDirectory(directory);
-}
-
-bool CFtpConnection::CreateDirectory(const std::string& directory) {
-  return client_->MakeDirectory(directory);
-}
-
-bool CFtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
-                             unsigned flags, std::uintptr_t /*context*/) {
-  const char type = flags == kFtpTransferTypeAscii ? 'A' : 'I';
-  return client_->SetType(type) && client_->Store(localPath, remoteName);
-}
 
 std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::string& server,
                                                                    const std::string& user,
@@ -41,7 +21,7 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
     throw CInternetException("Could not connect to \"" + server + "\": " + AsSentence(error) +
                              " Check the server address.");
   }
-  auto client = std::make_unique<ftp::Client>(timeoutMs_);
+  auto client = std::make_unique<CFtpConnection>(timeoutMs_);
   if (!client->Connect(address)) {
     throw CInternetException("Could not connect to " + server + ": " +
                              AsSentence(client->LastError()) + " Check the server address.");
@@ -54,5 +34,5 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
     throw CInternetException("The server refused the login: " + AsSentence(client->LastError()) +
                              " Check the login name and password.");
   }
-  return std::unique_ptr<CFtpConnection>(new CFtpConnection(std::move(client)));
+  return client;
 }

@@ -1,43 +1,17 @@
-// The Internet classes the transfer run uses, over the program's own FTP client.
+// The session that opens FTP connections, and the one exception the transfer stack raises: a
+// connection or login that failed. Everything below reports failure by its result.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "framework/ftp_client.h"
-
-constexpr unsigned kFtpTransferTypeAscii = 1;
-constexpr unsigned kFtpTransferTypeBinary = 2;
+#include "ftp/ftp_connection.h"
 
 // A failed connection or login. what() says what went wrong in words the user can act on.
 class CInternetException : public std::runtime_error {
  public:
   explicit CInternetException(const std::string& reason) : std::runtime_error(reason) {}
-};
-
-class CFtpConnection {
- public:
-  ~CFtpConnection();
-  CFtpConnection(const CFtpConnection&) = delete;
-  CFtpConnection& operator=(const CFtpConnection&) = delete;
-
-  bool SetCurrentDirectory(const std::string& directory);
-  bool CreateDirectory(const std::string& directory);
-  // Stores localPath under remoteName in the current remote directory; true once the server has
-  // confirmed the whole file.
-  bool PutFile(const std::string& localPath, const std::string& remoteName,
-               unsigned flags = kFtpTransferTypeBinary, std::uintptr_t context = 1);
-  // Why the last call failed.
-  const std::string& LastError() const { return client_->LastError(); }
-  void Close();
-
- private:
-  friend class CInternetSession;
-  explicit CFtpConnection(std::unique_ptr<ftp::Client> client);
-
-  std::unique_ptr<ftp::Client> client_;
 };
 
 class CInternetSession {

@@ -1,4 +1,4 @@
-#include "framework/local_file.h"
+#include "files/local_file.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "framework/local_file.h"
+#include "files/local_file.h"
 
-#include "framework/system_error.h"
+#include "net/system_error.h"
 
 #include <windows.h>
 

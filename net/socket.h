@@ -1,5 +1,7 @@
-// A small TCP layer over Winsock (Windows) and POSIX sockets (native builds), just enough for the
-// FTP client: every blocking step takes a timeout so a silent peer can never hang the program.
+// Sockets: a small TCP layer over Winsock (Windows) and POSIX sockets (native builds), just enough
+// for the FTP client. Every blocking step takes a timeout so a silent peer can never hang the
+// program. Steps report failure by their result with the reason in `error`; nothing here throws.
+// Includes nothing of the program's own outside net/.
 #pragma once
 
 #include <cstddef>
@@ -47,9 +49,9 @@ class Socket {
   SocketHandle handle_ = kNoSocket;
 };
 
-// Resolves host (a name or an IPv4/IPv6 literal) and connects to the first address that answers.
-// The connection sends without Nagle's delay: it carries short commands that each wait for their
-// answer.
+// Resolves host (a name or an IPv4/IPv6 literal) and connects to the first address that answers,
+// all within timeoutMs however many addresses the name has. The connection sends without Nagle's
+// delay: it carries short commands that each wait for their answer.
 bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std::string* error);
 
 // A listening socket on the local address of `connected` with a port chosen by the system.
@@ -75,8 +77,8 @@ bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeo
 
 // Receives what is there (at most size bytes). Returns the count, 0 when the peer closed the
 // connection, or -1 on a failure or when nothing came within timeoutMs.
-long Receive(const Socket& socket, char* buffer, std::size_t size, int timeoutMs,
-             std::string* error);
+// The socket is left closed when a wait that would not end had to be broken off.
+long Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std::string* error);
 
 // Waits until one of two sockets has something to read (or was closed). Returns 0 or 1 for the
 // one that is ready (the first wins a tie), or -1 on a failure or timeout.

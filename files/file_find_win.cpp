@@ -1,4 +1,4 @@
-#include "framework/file_find.h"
+#include "files/file_find.h"
 
 #include <windows.h>
 
@@ -51,7 +51,7 @@ bool CFileFind::FindFile(const std::string& pattern) {
 bool CFileFind::FindNextFile() {
   if (!listing_ || !listing_->hasNext) return false;
   listing_->current = listing_->next;
-  listing_->hasNext = FindNextFileA(listing_->search, &listing_->next) != FALSE;
+  listing_->hasNext = ::FindNextFileA(listing_->search, &listing_->next) != FALSE;
   return listing_->hasNext;
 }
 

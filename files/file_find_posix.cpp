@@ -1,7 +1,7 @@
 // A stand-in for the Windows directory search, for native tests: the same one-level listing in
 // the order the directory returns it, with Windows-like matching ("*" also matches names that
 // start with a dot, letters match regardless of case).
-#include "framework/file_find.h"
+#include "files/file_find.h"
 
 #include <dirent.h>
 #include <fnmatch.h>

@@ -1,0 +1,66 @@
+// The few socket calls that differ between Winsock and POSIX sockets. Everything built on them
+// (connecting with one deadline, sending all, waiting, taking connections) is written once, in
+// socket.cpp; socket_win.cpp and socket_posix.cpp hold only these.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "net/socket.h"
+
+namespace net::os {
+
+// Error codes of this layer's own; system codes are positive.
+constexpr int kTimedOut = -1;   // a wait ran out
+constexpr int kAbandoned = -2;  // an I/O would not end when cancelled: the socket was closed
+
+// A socket address of either family in the system's own form, kept as bytes so that the code
+// above this layer needs no system header.
+struct Endpoint {
+  alignas(8) unsigned char bytes[128] = {};
+  int length = 0;
+};
+
+// Starts the socket library once per process. On failure `error` gets the reason.
+bool Start(std::string* error);
+std::string ErrorText(int code);
+// True for "would block" and "in progress": the call goes on, wait and try again.
+bool WouldBlock(int code);
+
+bool Resolve(const std::string& host, int port, std::vector<Endpoint>* out, std::string* error);
+std::string NumericText(const Endpoint& endpoint);
+bool IsIPv6(const Endpoint& endpoint);
+int PortOf(const Endpoint& endpoint);
+void SetPort(Endpoint* endpoint, int port);
+
+// A non-blocking stream socket of the endpoint's family; kNoSocket with *error set on failure.
+SocketHandle Open(const Endpoint& like, int* error);
+void Close(SocketHandle handle);
+// Closes with a reset instead of an orderly end.
+void Abort(SocketHandle handle);
+bool DisableSendDelay(SocketHandle handle, int* error);
+
+// 0 when connected at once, otherwise the error code (WouldBlock for a connect under way).
+int StartConnect(SocketHandle handle, const Endpoint& to);
+// The outcome of a connect under way once the socket is writable: 0 or the error code.
+int ConnectOutcome(SocketHandle handle);
+// 0 or the error code.
+int BindAndListen(SocketHandle handle, const Endpoint& at);
+bool LocalEndpoint(SocketHandle handle, Endpoint* out, int* error);
+bool PeerEndpoint(SocketHandle handle, Endpoint* out, int* error);
+// A waiting connection, non-blocking like the listener; kNoSocket with *error set when none.
+SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error);
+
+enum class Want { Read, Write, Connect };
+// Waits until one of the sockets is ready. Returns its index, or -1 with *error set (kTimedOut
+// when nothing was ready in time). Urgent data never counts as ready: it would make a loop spin.
+int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* error);
+
+// Sends what the system takes now: the count, or -1 with *error set.
+long Send(SocketHandle handle, const char* data, std::size_t size, int* error);
+// Receives what arrives within timeoutMs: the count, 0 when the peer closed, or -1 with *error set
+// (kTimedOut when nothing came; kAbandoned when the socket had to be closed to end the wait).
+long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs, int* error);
+
+}  // namespace net::os

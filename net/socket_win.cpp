@@ -1,0 +1,265 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <climits>
+#include <cstring>
+
+#include "net/socket_os.h"
+#include "net/system_error.h"
+
+namespace net::os {
+
+namespace {
+
+constexpr int kListenBacklog = 1;
+constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
+// send/recv take an int length.
+constexpr std::size_t kMaxChunk = INT_MAX;
+// How long a cancelled receive may take to settle before the socket is given up on.
+constexpr DWORD kCancelSettleMs = 5000;
+
+SOCKET AsSocket(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+SocketHandle AsHandle(SOCKET socket) {
+  return socket == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(socket);
+}
+
+sockaddr* AsAddress(Endpoint* endpoint) { return reinterpret_cast<sockaddr*>(endpoint->bytes); }
+const sockaddr* AsAddress(const Endpoint& endpoint) {
+  return reinterpret_cast<const sockaddr*>(endpoint.bytes);
+}
+
+// The event overlapped receives of this thread wait on: made once per thread, released when the
+// process ends.
+HANDLE ReceiveEvent() {
+  thread_local const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
+}  // namespace
+
+// Winsock must be started before the first socket call; once per process is enough and it is
+// never stopped, since the process ending releases it.
+bool Start(std::string* error) {
+  static const int status = [] {
+    WSADATA data;
+    return WSAStartup(kWinsockVersion, &data);
+  }();
+  if (status != 0) *error = ErrorText(status);
+  return status == 0;
+}
+
+std::string ErrorText(int code) { return SystemErrorText(static_cast<unsigned long>(code)); }
+
+bool WouldBlock(int code) { return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS; }
+
+bool Resolve(const std::string& host, int port, std::vector<Endpoint>* out, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (status != 0) {
+    *error = ErrorText(status);
+    return false;
+  }
+  for (const addrinfo* item = found; item != nullptr; item = item->ai_next) {
+    Endpoint endpoint;
+    if (item->ai_addrlen > sizeof endpoint.bytes) continue;
+    std::memcpy(endpoint.bytes, item->ai_addr, item->ai_addrlen);
+    endpoint.length = static_cast<int>(item->ai_addrlen);
+    out->push_back(endpoint);
+  }
+  freeaddrinfo(found);
+  return true;
+}
+
+std::string NumericText(const Endpoint& endpoint) {
+  char text[NI_MAXHOST] = {};
+  if (getnameinfo(AsAddress(endpoint), endpoint.length, text, sizeof text, nullptr, 0,
+                  NI_NUMERICHOST) != 0) {
+    return {};
+  }
+  return text;
+}
+
+bool IsIPv6(const Endpoint& endpoint) { return AsAddress(endpoint)->sa_family == AF_INET6; }
+
+int PortOf(const Endpoint& endpoint) {
+  return ntohs(IsIPv6(endpoint) ? reinterpret_cast<const sockaddr_in6*>(endpoint.bytes)->sin6_port
+                                : reinterpret_cast<const sockaddr_in*>(endpoint.bytes)->sin_port);
+}
+
+void SetPort(Endpoint* endpoint, int port) {
+  const u_short value = htons(static_cast<u_short>(port));
+  if (IsIPv6(*endpoint)) {
+    reinterpret_cast<sockaddr_in6*>(endpoint->bytes)->sin6_port = value;
+  } else {
+    reinterpret_cast<sockaddr_in*>(endpoint->bytes)->sin_port = value;
+  }
+}
+
+SocketHandle Open(const Endpoint& like, int* error) {
+  const SOCKET created = socket(AsAddress(like)->sa_family, SOCK_STREAM, IPPROTO_TCP);
+  u_long nonBlocking = 1;
+  if (created == INVALID_SOCKET || ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
+    *error = WSAGetLastError();
+    if (created != INVALID_SOCKET) closesocket(created);
+    return kNoSocket;
+  }
+  return AsHandle(created);
+}
+
+void Close(SocketHandle handle) { closesocket(AsSocket(handle)); }
+
+void Abort(SocketHandle handle) {
+  linger reset{1, 0};
+  setsockopt(AsSocket(handle), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+             sizeof reset);
+  Close(handle);
+}
+
+bool DisableSendDelay(SocketHandle handle, int* error) {
+  const BOOL noDelay = TRUE;
+  if (setsockopt(AsSocket(handle), IPPROTO_TCP, TCP_NODELAY,
+                 reinterpret_cast<const char*>(&noDelay), sizeof noDelay) == 0) {
+    return true;
+  }
+  *error = WSAGetLastError();
+  return false;
+}
+
+int StartConnect(SocketHandle handle, const Endpoint& to) {
+  return connect(AsSocket(handle), AsAddress(to), to.length) == 0 ? 0 : WSAGetLastError();
+}
+
+int ConnectOutcome(SocketHandle handle) {
+  int failure = 0;
+  int length = sizeof failure;
+  if (getsockopt(AsSocket(handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure),
+                 &length) != 0) {
+    return WSAGetLastError();
+  }
+  return failure;
+}
+
+int BindAndListen(SocketHandle handle, const Endpoint& at) {
+  if (bind(AsSocket(handle), AsAddress(at), at.length) != 0 ||
+      listen(AsSocket(handle), kListenBacklog) != 0) {
+    return WSAGetLastError();
+  }
+  return 0;
+}
+
+bool LocalEndpoint(SocketHandle handle, Endpoint* out, int* error) {
+  int length = sizeof out->bytes;
+  if (getsockname(AsSocket(handle), AsAddress(out), &length) != 0) {
+    *error = WSAGetLastError();
+    return false;
+  }
+  out->length = length;
+  return true;
+}
+
+bool PeerEndpoint(SocketHandle handle, Endpoint* out, int* error) {
+  int length = sizeof out->bytes;
+  if (getpeername(AsSocket(handle), AsAddress(out), &length) != 0) {
+    *error = WSAGetLastError();
+    return false;
+  }
+  out->length = length;
+  return true;
+}
+
+SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
+  int length = sizeof peer->bytes;
+  // The accepted socket has the listener's properties, non-blocking mode included.
+  const SOCKET accepted = accept(AsSocket(listener), AsAddress(peer), &length);
+  if (accepted == INVALID_SOCKET) {
+    *error = WSAGetLastError();
+    return kNoSocket;
+  }
+  peer->length = length;
+  return AsHandle(accepted);
+}
+
+int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* error) {
+  fd_set ready;
+  fd_set failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  for (int i = 0; i < count; ++i) {
+    FD_SET(AsSocket(handles[i]), &ready);
+    FD_SET(AsSocket(handles[i]), &failed);
+  }
+  // Winsock reports a failed connect only in the exception set. That set also flags pending
+  // urgent data, which would wake every wait at once and make its loop spin, so it is asked for
+  // only while connecting, before any data can have come.
+  fd_set* const exceptions = want == Want::Connect ? &failed : nullptr;
+  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int found = select(0, want == Want::Read ? &ready : nullptr,
+                           want == Want::Read ? nullptr : &ready, exceptions, &limit);
+  if (found == SOCKET_ERROR) {
+    *error = WSAGetLastError();
+    return -1;
+  }
+  for (int i = 0; i < count && found > 0; ++i) {
+    if (FD_ISSET(AsSocket(handles[i]), &ready) || FD_ISSET(AsSocket(handles[i]), exceptions)) {
+      return i;
+    }
+  }
+  *error = kTimedOut;
+  return -1;
+}
+
+long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
+  const int sent =
+      send(AsSocket(handle), data, static_cast<int>(size < kMaxChunk ? size : kMaxChunk), 0);
+  if (sent != SOCKET_ERROR) return sent;
+  *error = WSAGetLastError();
+  return -1;
+}
+
+long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs, int* error) {
+  const HANDLE event = ReceiveEvent();
+  if (event == nullptr) {
+    *error = static_cast<int>(GetLastError());
+    return -1;
+  }
+  // An overlapped receive waits for the data itself. Waiting for readiness and receiving then
+  // takes more system calls, each expensive under Wine, whose server also keeps polling a
+  // readable socket until the waiting thread has run again.
+  const SOCKET source = AsSocket(handle);
+  WSABUF piece{static_cast<ULONG>(size < kMaxChunk ? size : kMaxChunk), buffer};
+  WSAOVERLAPPED pending{};
+  pending.hEvent = event;
+  DWORD got = 0;
+  DWORD flags = 0;
+  if (WSARecv(source, &piece, 1, &got, &flags, &pending, nullptr) == 0) {
+    return static_cast<long>(got);
+  }
+  if (WSAGetLastError() != WSA_IO_PENDING) {
+    *error = WSAGetLastError();
+    return -1;
+  }
+  DWORD waited = WaitForSingleObject(event, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  if (waited != WAIT_OBJECT_0) {
+    CancelIo(reinterpret_cast<HANDLE>(source));
+    // The cancelled receive must settle before its buffer goes away; if it does not, closing
+    // the socket is the one sure way to end it, rather than an unlimited wait.
+    if (WaitForSingleObject(event, kCancelSettleMs) != WAIT_OBJECT_0) {
+      closesocket(source);
+      WaitForSingleObject(event, kCancelSettleMs);
+      *error = kAbandoned;
+      return -1;
+    }
+  }
+  // Data that came in just before the cancel is taken, not lost.
+  if (WSAGetOverlappedResult(source, &pending, &got, FALSE, &flags)) return static_cast<long>(got);
+  *error = waited == WAIT_TIMEOUT ? kTimedOut : WSAGetLastError();
+  return -1;
+}
+
+}  // namespace net::os
