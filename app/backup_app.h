@@ -4,7 +4,7 @@
 
 class BackupApp : public CWinApp {
  public:
-  BOOL InitInstance() override;
+  bool InitInstance() override;
   MessageTable GetMessageTable() const override;
 
  private:

@@ -14,18 +14,16 @@ MessageTable BackupApp::GetMessageTable() const {
   return {kMessageTable, QUILLORY_TABLE_SIZE(kMessageTable)};
 }
 
-BOOL BackupApp::InitInstance() {
+bool BackupApp::InitInstance() {
   BackupDialog dialog;
-  m_pMainWnd = &dialog;
+  SetMainWindow(&dialog);
   dialog.DoModal();
-  m_pMainWnd = nullptr;
+  SetMainWindow(nullptr);
   // No message loop of our own: the process ends when the main window's run is over.
-  return FALSE;
+  return false;
 }
 
 // Built by static initialisation, before the entry point runs.
 static BackupApp theApp;
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-  return AfxWinMain(instance, showCommand);
-}
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return AfxWinMain(); }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-int scheduleArmed = 1;
+bool scheduleArmed = true;
 
 namespace {
 
@@ -36,13 +36,13 @@ int LocalTimeOfDay(std::int64_t timeValue, LocalTimeConverter toLocal) {
 
 int LocalTimeOfDay(std::int64_t timeValue) { return LocalTimeOfDay(timeValue, PlatformLocalTime); }
 
-bool TakeScheduledRun(int nowTimeOfDay, int scheduledTimeOfDay, int& armed) {
+bool TakeScheduledRun(int nowTimeOfDay, int scheduledTimeOfDay, bool& armed) {
   const int diff = std::abs(nowTimeOfDay - scheduledTimeOfDay);
   if (diff > kScheduleWindowSeconds) {
-    armed = 1;
+    armed = true;
     return false;
   }
-  if (armed == 0) return false;
-  armed = 0;
+  if (!armed) return false;
+  armed = false;
   return true;
 }

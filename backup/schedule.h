@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <ctime>
 
-// Process-wide: 1 (armed) lets the next tick inside the daily window start a run; the run spends
-// it (0) and the first tick outside the window arms it again. Starts armed, so a program started
+// Process-wide: armed (true) lets the next tick inside the daily window start a run; the run spends
+// it and the first tick outside the window arms it again. Starts armed, so a program started
 // inside the window runs at its first tick.
-extern int scheduleArmed;
+extern bool scheduleArmed;
 
 // A run starts at a tick whose time of day lies within this many seconds of the scheduled one,
 // either side.
@@ -30,4 +30,4 @@ int LocalTimeOfDay(std::int64_t timeValue);
 // One tick of the daily trigger: true when this tick starts the run, with armed already cleared so
 // that ticks arriving during the run start no second one. The difference is taken on the plain
 // times of day: it does not wrap around midnight.
-bool TakeScheduledRun(int nowTimeOfDay, int scheduledTimeOfDay, int& armed);
+bool TakeScheduledRun(int nowTimeOfDay, int scheduledTimeOfDay, bool& armed);

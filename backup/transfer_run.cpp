@@ -79,8 +79,8 @@ std::string RemoteNameOf(const std::string& entry) {
   return separator == std::string::npos ? entry : entry.substr(separator + 1);
 }
 
-int RunTransfer(const TransferSettings& settings, TransferWindow& window,
-                const TransferOptions& options) {
+int SendBackup(const TransferSettings& settings, TransferWindow& window,
+               const TransferOptions& options) {
   CFileFind finder;
   CInternetSession session;
   session.SetTimeout(options.timeoutMs);

@@ -39,8 +39,8 @@ constexpr int kMaxNamedFailures = 10;
 // A failed connection or login, or a remote directory that cannot be sent, leaves as
 // CInternetException; the window then stays shown and the progress bar keeps its state.
 // Returns 1.
-int RunTransfer(const TransferSettings& settings, TransferWindow& window,
-                const TransferOptions& options = {});
+int SendBackup(const TransferSettings& settings, TransferWindow& window,
+               const TransferOptions& options = {});
 
 // The name a plain entry is stored under: the text after its last '\' or '/'.
 std::string RemoteNameOf(const std::string& entry);

@@ -11,14 +11,6 @@
 
 class CCmdTarget;
 
-// The record DECLARE_DYNAMIC-style classes expose: a name and a link to the base class's record.
-struct CRuntimeClass {
-  const char* className;
-  int objectSize;
-  unsigned schema;
-  const CRuntimeClass* baseClass;
-};
-
 // How a row's handler is called. Each kind has one handler signature, written beside it.
 enum class HandlerKind {
   Command,        // void Handler()                      WM_COMMAND with the row's id
@@ -93,9 +85,6 @@ MessageEntry OnQueryDragIconMessage(HCURSOR (T::*fn)()) {
 class CCmdTarget {
  public:
   virtual ~CCmdTarget() = default;
-
-  static const CRuntimeClass classCCmdTarget;
-  virtual const CRuntimeClass* GetRuntimeClass() const { return &classCCmdTarget; }
 
   // This class's own rows; an empty table by default.
   virtual MessageTable GetMessageTable() const { return {nullptr, 0}; }

@@ -1,8 +1,5 @@
 #include "framework/cmd_target.h"
 
-const CRuntimeClass CCmdTarget::classCCmdTarget = {"CCmdTarget", sizeof(CCmdTarget), 0xFFFF,
-                                                   nullptr};
-
 bool CCmdTarget::OnCmdMsg(UINT id) {
   const MessageEntry* entry = FindEntry(WM_COMMAND, id);
   if (entry == nullptr) return false;

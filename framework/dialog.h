@@ -20,10 +20,9 @@ class CDialog : public CCmdTarget {
   INT_PTR DoModal();
   void EndDialog(int result);
 
-  HWND GetSafeHwnd() const { return m_hWnd; }
-  HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+  HWND GetSafeHwnd() const { return hwnd_; }
+  HWND GetDlgItem(int id) const { return ::GetDlgItem(hwnd_, id); }
   std::string GetDlgItemText(int id) const;
-  void SetDlgItemText(int id, const std::string& text);
 
  protected:
   virtual BOOL OnInitDialog() { return TRUE; }
@@ -33,7 +32,7 @@ class CDialog : public CCmdTarget {
   // Called from a handler: let the system's default dialog processing have the message as well.
   void Default() { wantsDefault_ = true; }
 
-  HWND m_hWnd = nullptr;
+  HWND hwnd_ = nullptr;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -9,14 +9,15 @@
 CDialog::CDialog(UINT templateId, CDialog* parent) : templateId_(templateId), parent_(parent) {}
 
 CDialog::~CDialog() {
-  if (m_hWnd != nullptr) ::DestroyWindow(m_hWnd);
+  if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
 }
 
 INT_PTR CDialog::DoModal() {
   HWND owner = parent_ != nullptr ? parent_->GetSafeHwnd() : nullptr;
   CWinApp* app = AfxGetApp();
-  if (owner == nullptr && app != nullptr && app->m_pMainWnd != nullptr && app->m_pMainWnd != this) {
-    owner = app->m_pMainWnd->GetSafeHwnd();
+  if (owner == nullptr && app != nullptr && app->MainWindow() != nullptr &&
+      app->MainWindow() != this) {
+    owner = app->MainWindow()->GetSafeHwnd();
   }
   bool disabledOwner = owner != nullptr && ::IsWindowEnabled(owner);
   if (disabledOwner) ::EnableWindow(owner, FALSE);
@@ -51,9 +52,9 @@ INT_PTR CDialog::DoModal() {
     ::EnableWindow(owner, TRUE);
     if (hwnd != nullptr && ::GetActiveWindow() == hwnd) ::SetActiveWindow(owner);
   }
-  if (m_hWnd != nullptr) {
-    ::DestroyWindow(m_hWnd);
-    m_hWnd = nullptr;
+  if (hwnd_ != nullptr) {
+    ::DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
   }
   return result_;
 }
@@ -62,7 +63,7 @@ void CDialog::EndDialog(int result) {
   result_ = result;
   ended_ = true;
   // Wake the modal loop in case this was called from outside a dispatched message.
-  if (m_hWnd != nullptr) ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+  if (hwnd_ != nullptr) ::PostMessageA(hwnd_, WM_NULL, 0, 0);
 }
 
 std::string CDialog::GetDlgItemText(int id) const {
@@ -73,15 +74,11 @@ std::string CDialog::GetDlgItemText(int id) const {
   return std::string(buffer.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
 }
 
-void CDialog::SetDlgItemText(int id, const std::string& text) {
-  ::SetDlgItemTextA(m_hWnd, id, text.c_str());
-}
-
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CDialog* self = nullptr;
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<CDialog*>(lParam);
-    self->m_hWnd = hwnd;
+    self->hwnd_ = hwnd;
     ::SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
   } else {
     self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
@@ -112,7 +109,7 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = Invoke(*entry, wParam, lParam);
   if (wantsDefault_) return FALSE;
   if (message == WM_QUERYDRAGICON) return static_cast<INT_PTR>(result);
-  ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+  ::SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, result);
   return TRUE;
 }
 

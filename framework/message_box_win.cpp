@@ -8,9 +8,9 @@ int AfxMessageBox(const std::string& text, UINT type) {
   HWND owner = nullptr;
   std::string title;
   if (app != nullptr) {
-    title = app->m_appName;
-    if (app->m_pMainWnd != nullptr && app->m_pMainWnd->GetSafeHwnd() != nullptr) {
-      owner = ::GetLastActivePopup(app->m_pMainWnd->GetSafeHwnd());
+    title = app->AppName();
+    if (app->MainWindow() != nullptr && app->MainWindow()->GetSafeHwnd() != nullptr) {
+      owner = ::GetLastActivePopup(app->MainWindow()->GetSafeHwnd());
     }
   }
   return ::MessageBoxA(owner, text.c_str(), title.empty() ? nullptr : title.c_str(), type);

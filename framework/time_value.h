@@ -7,5 +7,8 @@
 
 #include <cstdint>
 
+// False when the value has no local time (before 1601, or the system cannot convert it).
+bool LocalSystemTime(std::int64_t value, SYSTEMTIME* local);
+// The local time, or the UTC time when there is no local one.
 SYSTEMTIME LocalTimeFromValue(std::int64_t value);
 std::int64_t ValueFromLocalTime(const SYSTEMTIME& local);

@@ -4,16 +4,26 @@ namespace {
 // FILETIME counts 100 ns steps from 1601-01-01; these convert to and from the 1970 epoch.
 constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kEpochTicks = 116444736000000000;
-}  // namespace
+constexpr std::int64_t kFirstTimeValue = -kEpochTicks / kTicksPerSecond;
 
-SYSTEMTIME LocalTimeFromValue(std::int64_t value) {
+bool UtcSystemTime(std::int64_t value, SYSTEMTIME* utc) {
+  if (value < kFirstTimeValue) return false;
   ULARGE_INTEGER ticks;
   ticks.QuadPart = static_cast<ULONGLONG>(value * kTicksPerSecond + kEpochTicks);
-  FILETIME utcFile = {ticks.LowPart, ticks.HighPart};
+  const FILETIME utcFile = {ticks.LowPart, ticks.HighPart};
+  return ::FileTimeToSystemTime(&utcFile, utc) != FALSE;
+}
+}  // namespace
+
+bool LocalSystemTime(std::int64_t value, SYSTEMTIME* local) {
   SYSTEMTIME utc = {};
+  return UtcSystemTime(value, &utc) &&
+         ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, local) != FALSE;
+}
+
+SYSTEMTIME LocalTimeFromValue(std::int64_t value) {
   SYSTEMTIME local = {};
-  ::FileTimeToSystemTime(&utcFile, &utc);
-  if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) local = utc;
+  if (!LocalSystemTime(value, &local)) UtcSystemTime(value, &local);
   return local;
 }
 

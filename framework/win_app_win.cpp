@@ -25,26 +25,17 @@ CWinApp::~CWinApp() {
 
 CWinApp* AfxGetApp() { return theApp; }
 
-int AfxWinMain(HINSTANCE instance, int showCommand) {
+int AfxWinMain() {
   CWinApp* app = AfxGetApp();
   if (app == nullptr) return 1;
-  app->m_hInstance = instance;
-  app->m_nCmdShow = showCommand;
-  app->m_appName = ExecutableBaseName();
+  app->appName_ = ExecutableBaseName();
 
   // The date-time picker and the progress bar are common controls: their classes must be
   // registered before any dialog template names them.
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_DATE_CLASSES | ICC_PROGRESS_CLASS};
   ::InitCommonControlsEx(&controls);
 
-  if (app->InitInstance()) {
-    MSG msg;
-    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
-    }
-    return static_cast<int>(msg.wParam);
-  }
+  app->InitInstance();
   MSG quit;
   if (::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     return static_cast<int>(quit.wParam);

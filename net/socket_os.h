@@ -25,9 +25,12 @@ struct Endpoint {
 // Starts the socket library once per process. On failure `error` gets the reason.
 bool Start(std::string* error);
 std::string ErrorText(int code);
+// Text for a failed name lookup's status.
+std::string LookUpErrorText(int status);
 // True for "would block" and "in progress": the call goes on, wait and try again.
 bool WouldBlock(int code);
 
+// Addresses (address.cpp: the same calls everywhere).
 bool Resolve(const std::string& host, int port, std::vector<Endpoint>* out, std::string* error);
 std::string NumericText(const Endpoint& endpoint);
 bool IsIPv6(const Endpoint& endpoint);

@@ -54,52 +54,7 @@ std::string ErrorText(int code) { return SystemErrorText(static_cast<unsigned lo
 
 bool WouldBlock(int code) { return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS; }
 
-bool Resolve(const std::string& host, int port, std::vector<Endpoint>* out, std::string* error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  const int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (status != 0) {
-    *error = ErrorText(status);
-    return false;
-  }
-  for (const addrinfo* item = found; item != nullptr; item = item->ai_next) {
-    Endpoint endpoint;
-    if (item->ai_addrlen > sizeof endpoint.bytes) continue;
-    std::memcpy(endpoint.bytes, item->ai_addr, item->ai_addrlen);
-    endpoint.length = static_cast<int>(item->ai_addrlen);
-    out->push_back(endpoint);
-  }
-  freeaddrinfo(found);
-  return true;
-}
-
-std::string NumericText(const Endpoint& endpoint) {
-  char text[NI_MAXHOST] = {};
-  if (getnameinfo(AsAddress(endpoint), endpoint.length, text, sizeof text, nullptr, 0,
-                  NI_NUMERICHOST) != 0) {
-    return {};
-  }
-  return text;
-}
-
-bool IsIPv6(const Endpoint& endpoint) { return AsAddress(endpoint)->sa_family == AF_INET6; }
-
-int PortOf(const Endpoint& endpoint) {
-  return ntohs(IsIPv6(endpoint) ? reinterpret_cast<const sockaddr_in6*>(endpoint.bytes)->sin6_port
-                                : reinterpret_cast<const sockaddr_in*>(endpoint.bytes)->sin_port);
-}
-
-void SetPort(Endpoint* endpoint, int port) {
-  const u_short value = htons(static_cast<u_short>(port));
-  if (IsIPv6(*endpoint)) {
-    reinterpret_cast<sockaddr_in6*>(endpoint->bytes)->sin6_port = value;
-  } else {
-    reinterpret_cast<sockaddr_in*>(endpoint->bytes)->sin_port = value;
-  }
-}
+std::string LookUpErrorText(int status) { return ErrorText(status); }
 
 SocketHandle Open(const Endpoint& like, int* error) {
   const SOCKET created = socket(AsAddress(like)->sa_family, SOCK_STREAM, IPPROTO_TCP);

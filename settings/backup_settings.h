@@ -14,5 +14,5 @@ struct BackupSettings {
   std::string loginName;
   std::string password;                      // plain in memory; scrambled only in the registry
   std::int32_t sendTime = kDefaultSendTime;  // seconds since 1970-01-01 UTC, signed
-  std::uint32_t autoRunFlag = 1;
+  bool autoRunFlag = true;                   // stored as a DWORD 0 or 1
 };

@@ -82,7 +82,7 @@ StoredSettings LoadSettings(RegistryKey& key) {
   if (sendTime) stored.sendTime = SendTimeFromDword(*sendTime);
   const std::optional<std::uint32_t> autoRun = ReadDword(key, kAutoRunFlagValue);
   // The check box knows only checked and unchecked; any other stored number means checked.
-  if (autoRun) stored.autoRunFlag = *autoRun != 0 ? 1u : 0u;
+  if (autoRun) stored.autoRunFlag = *autoRun != 0;
   return stored;
 }
 
@@ -105,5 +105,5 @@ void SaveSettings(RegistryKey& key, const BackupSettings& settings,
     key.Write(FileListEntryName(index), EncodeText(backupList[index]));
   }
   key.Write(kSendTimeValue, EncodeDword(SendTimeToDword(settings.sendTime)));
-  key.Write(kAutoRunFlagValue, EncodeDword(settings.autoRunFlag));
+  key.Write(kAutoRunFlagValue, EncodeDword(settings.autoRunFlag ? 1u : 0u));
 }

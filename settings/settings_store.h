@@ -18,7 +18,7 @@ struct StoredSettings {
   std::optional<std::string> password;  // plain
   std::vector<std::string> backupList;  // empty when "NumFiles" is missing
   std::optional<std::int32_t> sendTime;
-  std::optional<std::uint32_t> autoRunFlag;  // 0 or 1
+  std::optional<bool> autoRunFlag;
 };
 
 StoredSettings LoadSettings(RegistryKey& key);

@@ -48,7 +48,7 @@ class BackupDialog : public CDialog, private TransferWindow {
   void ShowSendTime();
   void LoadSettings();
   void TakeSettingsFromWindow();
-  void RegisterAutoRun();
+  void UpdateAutoRun();
   int RunTransfer();
   std::vector<std::string> BackupListEntries();
 
@@ -67,8 +67,8 @@ class BackupDialog : public CDialog, private TransferWindow {
 
   HICON windowIcon_;
   CTrayIcon trayIcon_;
-  std::unique_ptr<RegistryKey>
-      settingsKey_;  // held from start-up to exit; null if it cannot be had
+  // Held from start-up to exit; null if it cannot be had.
+  std::unique_ptr<RegistryKey> settingsKey_;
   std::string startDirectory_;
   HWND serverEdit_ = nullptr;
   HWND directoryEdit_ = nullptr;
@@ -79,5 +79,5 @@ class BackupDialog : public CDialog, private TransferWindow {
   HWND progressBar_ = nullptr;
   BackupSettings settings_;
   HWND autoRunCheck_ = nullptr;
-  int hideOnFirstTick_ = 0;
+  bool hideOnFirstTick_ = false;
 };

@@ -23,7 +23,6 @@ namespace {
 constexpr UINT_PTR kTimerId = 1024;
 constexpr UINT kTimerPeriodMs = 1000;
 constexpr UINT kTrayCallbackMessage = WM_USER + 5;
-constexpr UINT kAboutSysCommand = 0x0010;
 constexpr int kEditTextLimit = 1000;
 // A hidden window is shown this long before a run starts, so the user sees what is happening.
 constexpr unsigned kShowBeforeRunMs = 2000;
@@ -88,12 +87,10 @@ BOOL BackupDialog::OnInitDialog() {
 
   // Prepare clears the whole record, so the callback is set after it.
   trayIcon_.Prepare(IDR_MAINFRAME);
-  trayIcon_.SetCallback(m_hWnd, kTrayCallbackMessage);
+  trayIcon_.SetCallback(hwnd_, kTrayCallbackMessage);
   trayIcon_.ShowResourceIcon(IDR_MAINFRAME);
 
-  hideOnFirstTick_ = 0;
-
-  HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE);
+  HMENU systemMenu = ::GetSystemMenu(hwnd_, FALSE);
   if (systemMenu != nullptr) {
     char aboutText[256] = {};
     ::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, aboutText, sizeof(aboutText));
@@ -103,8 +100,8 @@ BOOL BackupDialog::OnInitDialog() {
     }
   }
 
-  ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_));
-  ::SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_));
+  ::SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_));
+  ::SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_));
 
   char directory[kDirectoryBufferSize] = {};
   if (::_getcwd(directory, sizeof(directory)) != nullptr) startDirectory_ = directory;
@@ -133,7 +130,7 @@ BOOL BackupDialog::OnInitDialog() {
   LoadSettings();
 
   // Started last: on a first run the welcome text has been closed by now.
-  ::SetTimer(m_hWnd, kTimerId, kTimerPeriodMs, nullptr);
+  ::SetTimer(hwnd_, kTimerId, kTimerPeriodMs, nullptr);
   return TRUE;
 }
 
@@ -145,16 +142,16 @@ void BackupDialog::ShowSendTime() {
 void BackupDialog::OnCancel() {
   if (AfxMessageBox("Are you sure you want to quit?", MB_YESNO) != IDYES) return;
   CDialog::OnCancel();
-  ::KillTimer(m_hWnd, kTimerId);
+  ::KillTimer(hwnd_, kTimerId);
 }
 
 void BackupDialog::OnTrayShutdown() {
-  ::KillTimer(m_hWnd, kTimerId);
+  ::KillTimer(hwnd_, kTimerId);
   ::PostQuitMessage(1);
 }
 
 void BackupDialog::OnSysCommand(UINT id, LPARAM) {
-  if ((id & 0xFFF0) == kAboutSysCommand) {
+  if ((id & 0xFFF0) == ID_ABOUT) {
     OnAbout();
   } else {
     Default();
@@ -162,21 +159,21 @@ void BackupDialog::OnSysCommand(UINT id, LPARAM) {
 }
 
 void BackupDialog::OnPaint() {
-  if (!::IsIconic(m_hWnd)) {
+  if (!::IsIconic(hwnd_)) {
     Default();
     return;
   }
   PAINTSTRUCT paint;
-  HDC dc = ::BeginPaint(m_hWnd, &paint);
-  ::SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  HDC dc = ::BeginPaint(hwnd_, &paint);
+  ::SendMessageA(hwnd_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
   int iconWidth = ::GetSystemMetrics(SM_CXICON);
   int iconHeight = ::GetSystemMetrics(SM_CYICON);
   RECT client;
-  ::GetClientRect(m_hWnd, &client);
+  ::GetClientRect(hwnd_, &client);
   int x = (client.right - client.left - iconWidth + 1) / 2;
   int y = (client.bottom - client.top - iconHeight + 1) / 2;
   ::DrawIcon(dc, x, y, windowIcon_);
-  ::EndPaint(m_hWnd, &paint);
+  ::EndPaint(hwnd_, &paint);
 }
 
 HCURSOR BackupDialog::OnQueryDragIcon() { return static_cast<HCURSOR>(windowIcon_); }
@@ -223,7 +220,7 @@ void BackupDialog::LoadSettings() {
                    0);
   }
 
-  if (HasRunHiddenSwitch(ProcessCommandLine())) hideOnFirstTick_ = 1;
+  if (HasRunHiddenSwitch(ProcessCommandLine())) hideOnFirstTick_ = true;
 }
 
 void BackupDialog::TakeSettingsFromWindow() {
@@ -231,7 +228,7 @@ void BackupDialog::TakeSettingsFromWindow() {
   settings_.remoteDirectory = GetDlgItemText(IDC_DIRECTORY_EDIT);
   settings_.loginName = GetDlgItemText(IDC_LOGIN_EDIT);
   settings_.password = GetDlgItemText(IDC_PASSWORD_EDIT);
-  settings_.autoRunFlag = ::SendMessageA(autoRunCheck_, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1u : 0u;
+  settings_.autoRunFlag = ::SendMessageA(autoRunCheck_, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 std::vector<std::string> BackupDialog::BackupListEntries() {
@@ -256,29 +253,29 @@ void BackupDialog::OnApplySettings() {
     settings_.sendTime = static_cast<std::int32_t>(ValueFromLocalTime(chosen));
   }
   if (settingsKey_) SaveSettings(*settingsKey_, settings_, BackupListEntries());
-  RegisterAutoRun();
+  UpdateAutoRun();
 }
 
-void BackupDialog::RegisterAutoRun() {
-  std::optional<std::string> problem = ::RegisterAutoRun(
-      SystemRegistry(), settings_.autoRunFlag != 0, AutoRunCommand(RunningExecutablePath()));
+void BackupDialog::UpdateAutoRun() {
+  std::optional<std::string> problem = RegisterAutoRun(SystemRegistry(), settings_.autoRunFlag,
+                                                       AutoRunCommand(RunningExecutablePath()));
   if (problem) AfxMessageBox(*problem, MB_OK);
 }
 
 int BackupDialog::RunTransfer() {
   TransferSettings transfer{settings_.serverAddress, settings_.remoteDirectory, settings_.loginName,
                             settings_.password};
-  return ::RunTransfer(transfer, *this);
+  return SendBackup(transfer, *this);
 }
 
-bool BackupDialog::IsVisible() { return ::IsWindowVisible(m_hWnd) != FALSE; }
+bool BackupDialog::IsVisible() { return ::IsWindowVisible(hwnd_) != FALSE; }
 
 void BackupDialog::ShowNow() {
-  ::ShowWindow(m_hWnd, SW_SHOW);
-  ::UpdateWindow(m_hWnd);
+  ::ShowWindow(hwnd_, SW_SHOW);
+  ::UpdateWindow(hwnd_);
 }
 
-void BackupDialog::Hide() { ::ShowWindow(m_hWnd, SW_HIDE); }
+void BackupDialog::Hide() { ::ShowWindow(hwnd_, SW_HIDE); }
 
 void BackupDialog::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
 
@@ -326,7 +323,7 @@ void BackupDialog::OnAddFiles() {
   std::vector<wchar_t> selection(kSelectionBufferSize, L'\0');
   OPENFILENAMEW dialog = {};
   dialog.lStructSize = sizeof(dialog);
-  dialog.hwndOwner = m_hWnd;
+  dialog.hwndOwner = hwnd_;
   dialog.lpstrFile = selection.data();
   dialog.nMaxFile = static_cast<DWORD>(selection.size());
   // Names need not exist: a typed name of a file yet to be written is added like a chosen one.
@@ -366,9 +363,9 @@ void BackupDialog::OnRemoveItem() {
 
 void BackupDialog::OnRemoveAll() { ::SendMessageA(backupList_, LB_RESETCONTENT, 0, 0); }
 
-void BackupDialog::OnTrayShow() { ::ShowWindow(m_hWnd, SW_SHOW); }
+void BackupDialog::OnTrayShow() { ::ShowWindow(hwnd_, SW_SHOW); }
 
-void BackupDialog::OnTrayHide() { ::ShowWindow(m_hWnd, SW_HIDE); }
+void BackupDialog::OnTrayHide() { ::ShowWindow(hwnd_, SW_HIDE); }
 
 void BackupDialog::OnAbout() {
   AboutDialog about;
@@ -385,9 +382,9 @@ LRESULT BackupDialog::OnTaskbarCreated(WPARAM, LPARAM) {
 }
 
 void BackupDialog::OnTimer(UINT_PTR) {
-  if (hideOnFirstTick_ == 1) {
-    hideOnFirstTick_ = 0;
-    ::ShowWindow(m_hWnd, SW_HIDE);
+  if (hideOnFirstTick_) {
+    hideOnFirstTick_ = false;
+    ::ShowWindow(hwnd_, SW_HIDE);
   }
   int now = LocalTimeOfDay(static_cast<std::int64_t>(std::time(nullptr)));
   int scheduled = LocalTimeOfDay(settings_.sendTime);

@@ -19,9 +19,6 @@ class CTrayIcon : public CCmdTarget {
   CTrayIcon(const CTrayIcon&) = delete;
   CTrayIcon& operator=(const CTrayIcon&) = delete;
 
-  static const CRuntimeClass classCTrayIcon;
-  const CRuntimeClass* GetRuntimeClass() const override;
-
   // Clears the whole record (callback included), then takes the id and its tip string. Returns 1.
   BOOL Prepare(UINT resourceId);
   void SetCallback(HWND window, UINT message);

@@ -16,11 +16,6 @@ HINSTANCE ProgramModule() { return ::GetModuleHandleA(nullptr); }
 
 }  // namespace
 
-const CRuntimeClass CTrayIcon::classCTrayIcon = {"CTrayIcon", sizeof(CTrayIcon), 0xFFFF,
-                                                 &CCmdTarget::classCCmdTarget};
-
-const CRuntimeClass* CTrayIcon::GetRuntimeClass() const { return &classCTrayIcon; }
-
 CTrayIcon::CTrayIcon() { std::memset(&data_, 0, sizeof(data_)); }
 
 // A virtual call from a destructor reaches this class's CallShell, which is the real shell call.

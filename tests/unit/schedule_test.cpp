@@ -20,7 +20,7 @@ constexpr std::int64_t kSixInTheMorningUtc = 21600;
 
 // Ticks once a second on the plain time of day, from `from` for `count` ticks, wrapping at
 // midnight as a clock does. Returns the times of day at which a run started.
-std::vector<int> TickThrough(int from, int count, int scheduled, int& armed) {
+std::vector<int> TickThrough(int from, int count, int scheduled, bool& armed) {
   std::vector<int> runs;
   for (int i = 0; i < count; ++i) {
     const int now = (from + i) % kSecondsPerDay;
@@ -30,64 +30,64 @@ std::vector<int> TickThrough(int from, int count, int scheduled, int& armed) {
 }
 
 TEST(ScheduleDecision, ProcessStartsArmedAndRunsAtItsFirstTickInsideTheWindow) {
-  EXPECT_EQ(scheduleArmed, 1);
-  int armed = scheduleArmed;
+  EXPECT_TRUE(scheduleArmed);
+  bool armed = scheduleArmed;
   EXPECT_TRUE(TakeScheduledRun(Clock(1, 59, 55), Clock(2, 0, 0), armed));
-  EXPECT_EQ(armed, 0);
+  EXPECT_FALSE(armed);
 }
 
 TEST(ScheduleDecision, WindowReachesNineSecondsEitherSide) {
   const int scheduled = Clock(2, 0, 0);
   for (const int now : {Clock(1, 59, 51), Clock(2, 0, 0), Clock(2, 0, 9)}) {
-    int armed = 1;
+    bool armed = true;
     EXPECT_TRUE(TakeScheduledRun(now, scheduled, armed)) << now;
   }
   for (const int now : {Clock(1, 59, 50), Clock(2, 0, 10)}) {
-    int armed = 1;
+    bool armed = true;
     EXPECT_FALSE(TakeScheduledRun(now, scheduled, armed)) << now;
-    EXPECT_EQ(armed, 1);
+    EXPECT_TRUE(armed);
   }
 }
 
 TEST(ScheduleDecision, SpentFlagStartsNoSecondRunAndReArmsOutsideTheWindow) {
   const int scheduled = Clock(2, 0, 0);
-  int armed = 0;
+  bool armed = false;
   EXPECT_FALSE(TakeScheduledRun(Clock(2, 0, 0), scheduled, armed));
-  EXPECT_EQ(armed, 0);
+  EXPECT_FALSE(armed);
   EXPECT_FALSE(TakeScheduledRun(Clock(2, 0, 10), scheduled, armed));
-  EXPECT_EQ(armed, 1);
+  EXPECT_TRUE(armed);
 }
 
 TEST(ScheduleDecision, OneRunADayAtNineSecondsBefore) {
-  int armed = 1;
+  bool armed = true;
   EXPECT_EQ(TickThrough(0, kSecondsPerDay, Clock(2, 0, 0), armed),
             std::vector<int>{Clock(1, 59, 51)});
 }
 
 TEST(ScheduleDecision, LateEveningWindowDoesNotReachPastMidnight) {
-  int armed = 1;
+  bool armed = true;
   const std::vector<int> runs = TickThrough(Clock(23, 59, 30), 60, Clock(23, 59, 55), armed);
   EXPECT_EQ(runs, std::vector<int>{Clock(23, 59, 46)});
-  armed = 1;
+  armed = true;
   EXPECT_FALSE(TakeScheduledRun(Clock(23, 59, 45), Clock(23, 59, 55), armed));
   EXPECT_FALSE(TakeScheduledRun(Clock(0, 0, 1), Clock(23, 59, 55), armed));
-  EXPECT_EQ(armed, 1);
+  EXPECT_TRUE(armed);
 }
 
 TEST(ScheduleDecision, EarlyMorningWindowDoesNotReachBeforeMidnight) {
-  int armed = 1;
+  bool armed = true;
   const std::vector<int> runs = TickThrough(Clock(23, 59, 40), 60, Clock(0, 0, 5), armed);
   EXPECT_EQ(runs, std::vector<int>{Clock(0, 0, 0)});
-  armed = 1;
+  armed = true;
   EXPECT_FALSE(TakeScheduledRun(Clock(23, 59, 59), Clock(0, 0, 5), armed));
   EXPECT_TRUE(TakeScheduledRun(Clock(0, 0, 14), Clock(0, 0, 5), armed));
-  armed = 1;
+  armed = true;
   EXPECT_FALSE(TakeScheduledRun(Clock(0, 0, 15), Clock(0, 0, 5), armed));
 }
 
 TEST(ScheduleDecision, ClockSetBackPastTheScheduleRunsAgain) {
   const int scheduled = Clock(2, 0, 0);
-  int armed = 1;
+  bool armed = true;
   EXPECT_EQ(TickThrough(Clock(1, 59, 0), 5 * kMinute, scheduled, armed),
             std::vector<int>{Clock(1, 59, 51)});
   EXPECT_EQ(TickThrough(Clock(1, 50, 0), 15 * kMinute, scheduled, armed),
@@ -96,7 +96,7 @@ TEST(ScheduleDecision, ClockSetBackPastTheScheduleRunsAgain) {
 
 TEST(ScheduleDecision, ClockSetBackWithinTheWindowDoesNotRunAgain) {
   const int scheduled = Clock(2, 0, 0);
-  int armed = 1;
+  bool armed = true;
   EXPECT_EQ(TickThrough(Clock(1, 59, 45), 15, scheduled, armed),
             std::vector<int>{Clock(1, 59, 51)});
   EXPECT_TRUE(TickThrough(Clock(1, 59, 52), 5, scheduled, armed).empty());
@@ -104,29 +104,29 @@ TEST(ScheduleDecision, ClockSetBackWithinTheWindowDoesNotRunAgain) {
 
 TEST(ScheduleDecision, RunLongerThanTheWindowIsNotRepeated) {
   const int scheduled = Clock(2, 0, 0);
-  int armed = 1;
+  bool armed = true;
   EXPECT_EQ(TickThrough(Clock(1, 59, 40), 12, scheduled, armed),
             std::vector<int>{Clock(1, 59, 51)});
   // The run keeps the thread for two minutes; ticks resume after it.
   EXPECT_TRUE(
       TickThrough(Clock(2, 1, 51), kSecondsPerDay - 2 * kMinute - 12, scheduled, armed).empty());
-  EXPECT_EQ(armed, 1);
+  EXPECT_TRUE(armed);
   EXPECT_EQ(TickThrough(Clock(1, 59, 40), 12, scheduled, armed),
             std::vector<int>{Clock(1, 59, 51)});
 }
 
 TEST(ScheduleDecision, BusyThreadAcrossTheWholeWindowSkipsThatDay) {
   const int scheduled = Clock(2, 0, 0);
-  int armed = 1;
+  bool armed = true;
   EXPECT_TRUE(TickThrough(Clock(1, 59, 30), 20, scheduled, armed).empty());
   // No tick is handled from 01:59:50 to 02:00:10.
   EXPECT_TRUE(TickThrough(Clock(2, 0, 11), kMinute, scheduled, armed).empty());
-  EXPECT_EQ(armed, 1);
+  EXPECT_TRUE(armed);
 }
 
 TEST(ScheduleDecision, BusyThreadEndingInsideTheWindowRunsAtTheNextTick) {
   const int scheduled = Clock(2, 0, 0);
-  int armed = 1;
+  bool armed = true;
   EXPECT_TRUE(TickThrough(Clock(1, 59, 30), 10, scheduled, armed).empty());
   EXPECT_EQ(TickThrough(Clock(1, 59, 56), 30, scheduled, armed),
             std::vector<int>{Clock(1, 59, 56)});
@@ -176,7 +176,7 @@ class LocalTimeTest : public ::testing::Test {
   static std::vector<std::int64_t> TickThrough(std::int64_t from, std::int64_t to,
                                                std::int64_t sendTime) {
     const int scheduled = LocalTimeOfDay(sendTime);
-    int armed = 1;
+    bool armed = true;
     std::vector<std::int64_t> runs;
     for (std::int64_t t = from; t <= to; ++t) {
       if (TakeScheduledRun(LocalTimeOfDay(t), scheduled, armed)) runs.push_back(t);

@@ -37,7 +37,7 @@ class SettingsStoreTest : public ::testing::Test {
     settings.loginName = "user";
     settings.password = "abc";
     settings.sendTime = 7200;
-    settings.autoRunFlag = 1;
+    settings.autoRunFlag = true;
     return settings;
   }
 };
@@ -87,7 +87,7 @@ TEST_F(SettingsStoreTest, SavedSettingsLoadBack) {
   BackupSettings settings = Sample();
   settings.password = "p\xFFw";  // a byte the plain +1 rule cannot store
   settings.sendTime = -3600;     // 00:00 local in a zone one hour east of UTC
-  settings.autoRunFlag = 0;
+  settings.autoRunFlag = false;
   const std::vector<std::string> list = {"C:\\one", std::string(5000, 'L'), "C:\\*.txt"};
   SaveSettings(key, settings, list);
   const StoredSettings loaded = LoadSettings(key);
@@ -97,7 +97,7 @@ TEST_F(SettingsStoreTest, SavedSettingsLoadBack) {
   EXPECT_EQ(loaded.password, settings.password);
   EXPECT_EQ(loaded.backupList, list);
   EXPECT_EQ(loaded.sendTime, -3600);
-  EXPECT_EQ(loaded.autoRunFlag, 0u);
+  EXPECT_EQ(loaded.autoRunFlag, false);
 }
 
 TEST_F(SettingsStoreTest, LongListEntriesAreWrittenWhole) {
@@ -186,9 +186,9 @@ TEST_F(SettingsStoreTest, TextsWithoutTerminatorShowNoBytesOfEarlierValues) {
 
 TEST_F(SettingsStoreTest, StoredAutoRunNumberOtherThanZeroMeansChecked) {
   data.values[kAutoRunFlagValue] = EncodeDword(7);
-  EXPECT_EQ(LoadSettings(key).autoRunFlag, 1u);
+  EXPECT_EQ(LoadSettings(key).autoRunFlag, true);
   data.values[kAutoRunFlagValue] = EncodeDword(0);
-  EXPECT_EQ(LoadSettings(key).autoRunFlag, 0u);
+  EXPECT_EQ(LoadSettings(key).autoRunFlag, false);
 }
 
 TEST_F(SettingsStoreTest, NegativeSendTimeLoadsBackExactly) {

@@ -73,7 +73,7 @@ class TransferRunTest : public ::testing::Test {
     return TransferSettings{server.Address(), directory, "quill", "secret"};
   }
   int Run(const TransferSettings& settings) {
-    return RunTransfer(settings, window_, TransferOptions{kTestTimeoutMs});
+    return SendBackup(settings, window_, TransferOptions{kTestTimeoutMs});
   }
   std::string Local(const std::string& name, const std::string& content) {
     WriteFile(local_ / name, content);

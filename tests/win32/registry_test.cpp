@@ -64,7 +64,7 @@ class RegistryTest : public ::testing::Test {
     settings.loginName = "tester";
     settings.password = "abc";
     settings.sendTime = 7200;
-    settings.autoRunFlag = 1;
+    settings.autoRunFlag = true;
     return settings;
   }
 };
@@ -182,7 +182,7 @@ TEST_F(RegistryTest, EverythingSavedLoadsBackExactly) {
       "\xFF"
       "pass\xFF";
   settings.sendTime = -9 * 3600;
-  settings.autoRunFlag = 0;
+  settings.autoRunFlag = false;
   CutToStoredTexts(settings, IsAnsiLeadByte);
   const std::vector<std::string> list = {std::string(5000, 'L'), "C:\\short.txt"};
   SaveSettings(*key, settings, list);
@@ -197,7 +197,7 @@ TEST_F(RegistryTest, EverythingSavedLoadsBackExactly) {
   EXPECT_EQ(loaded.password, settings.password);
   EXPECT_EQ(loaded.backupList, list);
   EXPECT_EQ(loaded.sendTime, -9 * 3600);
-  EXPECT_EQ(loaded.autoRunFlag, 0u);
+  EXPECT_EQ(loaded.autoRunFlag, false);
 }
 
 // Runs where the ANSI code page has two-byte characters (for example Wine started with

@@ -135,11 +135,6 @@ TEST(TrayIconRecord, PrepareStartsAFreshRecordInTheFirstPublishedForm) {
   EXPECT_EQ(data.hWnd, nullptr);
   EXPECT_EQ(data.uCallbackMessage, 0u);
   EXPECT_EQ(data.hIcon, nullptr);
-
-  const CRuntimeClass* runtimeClass = icon.GetRuntimeClass();
-  EXPECT_STREQ(runtimeClass->className, "CTrayIcon");
-  EXPECT_EQ(runtimeClass->schema, 0xFFFFu);
-  EXPECT_EQ(runtimeClass->baseClass, &CCmdTarget::classCCmdTarget);
 }
 
 TEST_F(TrayIconTest, AddsChangesAndRemovesTheIconInTheNotificationArea) {
