@@ -1,6 +1,7 @@
-// The few socket calls that differ between Winsock and POSIX sockets. Everything built on them
-// (connecting with one deadline, sending all, waiting, taking connections) is written once, in
-// socket.cpp; socket_win.cpp and socket_posix.cpp hold only these.
+// The socket calls under the one algorithm in socket.cpp (connecting with one deadline, sending
+// all, waiting, taking connections). Those that are the same everywhere live in system_calls.cpp
+// over the system's headers (win/ or posix/system_sockets.h); socket_win.cpp and
+// socket_posix.cpp hold only the ones that really differ.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +31,6 @@ std::string LookUpErrorText(int status);
 // True for "would block" and "in progress": the call goes on, wait and try again.
 bool WouldBlock(int code);
 
-// Addresses (address.cpp: the same calls everywhere).
 bool Resolve(const std::string& host, int port, std::vector<Endpoint>* out, std::string* error);
 std::string NumericText(const Endpoint& endpoint);
 bool IsIPv6(const Endpoint& endpoint);

@@ -1,30 +1,16 @@
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
 #include "net/socket_os.h"
+#include "system_sockets.h"
 
 namespace net::os {
 
 namespace {
-
-constexpr int kListenBacklog = 1;
-
-int AsFd(SocketHandle handle) { return static_cast<int>(handle); }
-
-sockaddr* AsAddress(Endpoint* endpoint) { return reinterpret_cast<sockaddr*>(endpoint->bytes); }
-const sockaddr* AsAddress(const Endpoint& endpoint) {
-  return reinterpret_cast<const sockaddr*>(endpoint.bytes);
-}
 
 bool MakeNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
@@ -51,7 +37,8 @@ std::string LookUpErrorText(int status) {
 }
 
 SocketHandle Open(const Endpoint& like, int* error) {
-  const int fd = socket(AsAddress(like)->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(reinterpret_cast<const sockaddr*>(like.bytes)->sa_family,
+                        SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0 || !MakeNonBlocking(fd)) {
     *error = errno;
     if (fd >= 0) close(fd);
@@ -60,66 +47,11 @@ SocketHandle Open(const Endpoint& like, int* error) {
   return fd;
 }
 
-void Close(SocketHandle handle) { close(AsFd(handle)); }
-
-void Abort(SocketHandle handle) {
-  linger reset{1, 0};
-  setsockopt(AsFd(handle), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  Close(handle);
-}
-
-bool DisableSendDelay(SocketHandle handle, int* error) {
-  const int noDelay = 1;
-  if (setsockopt(AsFd(handle), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) == 0) {
-    return true;
-  }
-  *error = errno;
-  return false;
-}
-
-int StartConnect(SocketHandle handle, const Endpoint& to) {
-  return connect(AsFd(handle), AsAddress(to), static_cast<socklen_t>(to.length)) == 0 ? 0 : errno;
-}
-
-int ConnectOutcome(SocketHandle handle) {
-  int failure = 0;
-  socklen_t length = sizeof failure;
-  if (getsockopt(AsFd(handle), SOL_SOCKET, SO_ERROR, &failure, &length) != 0) return errno;
-  return failure;
-}
-
-int BindAndListen(SocketHandle handle, const Endpoint& at) {
-  if (bind(AsFd(handle), AsAddress(at), static_cast<socklen_t>(at.length)) != 0 ||
-      listen(AsFd(handle), kListenBacklog) != 0) {
-    return errno;
-  }
-  return 0;
-}
-
-bool LocalEndpoint(SocketHandle handle, Endpoint* out, int* error) {
-  socklen_t length = sizeof out->bytes;
-  if (getsockname(AsFd(handle), AsAddress(out), &length) != 0) {
-    *error = errno;
-    return false;
-  }
-  out->length = static_cast<int>(length);
-  return true;
-}
-
-bool PeerEndpoint(SocketHandle handle, Endpoint* out, int* error) {
-  socklen_t length = sizeof out->bytes;
-  if (getpeername(AsFd(handle), AsAddress(out), &length) != 0) {
-    *error = errno;
-    return false;
-  }
-  out->length = static_cast<int>(length);
-  return true;
-}
-
 SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
   for (;;) {
     socklen_t length = sizeof peer->bytes;
-    const int fd = accept4(AsFd(listener), AsAddress(peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = accept4(Native(listener), reinterpret_cast<sockaddr*>(peer->bytes), &length,
+                           SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd >= 0) {
       peer->length = static_cast<int>(length);
       return fd;
@@ -135,7 +67,7 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
   const short events = want == Want::Read ? POLLIN : POLLOUT;
   pollfd entries[2] = {};
   if (count > 2) count = 2;
-  for (int i = 0; i < count; ++i) entries[i] = {AsFd(handles[i]), events, 0};
+  for (int i = 0; i < count; ++i) entries[i] = {Native(handles[i]), events, 0};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const int ready = poll(entries, static_cast<nfds_t>(count), MillisecondsUntil(deadline));
@@ -157,7 +89,7 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
 
 long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
   for (;;) {
-    const ssize_t sent = send(AsFd(handle), data, size, MSG_NOSIGNAL);
+    const ssize_t sent = send(Native(handle), data, size, MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<long>(sent);
     if (errno == EINTR) continue;
     *error = errno;
@@ -168,7 +100,7 @@ long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
 long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs, int* error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const ssize_t got = recv(AsFd(handle), buffer, size, 0);
+    const ssize_t got = recv(Native(handle), buffer, size, 0);
     if (got >= 0) return static_cast<long>(got);
     if (errno == EINTR) continue;
     if (!WouldBlock(errno)) {

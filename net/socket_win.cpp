@@ -1,33 +1,24 @@
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <climits>
 #include <cstring>
 
 #include "net/socket_os.h"
+#include "system_sockets.h"
 #include "net/system_error.h"
 
 namespace net::os {
 
 namespace {
 
-constexpr int kListenBacklog = 1;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 // send/recv take an int length.
 constexpr std::size_t kMaxChunk = INT_MAX;
 // How long a cancelled receive may take to settle before the socket is given up on.
 constexpr DWORD kCancelSettleMs = 5000;
 
-SOCKET AsSocket(SocketHandle handle) { return static_cast<SOCKET>(handle); }
-
 SocketHandle AsHandle(SOCKET socket) {
   return socket == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(socket);
-}
-
-sockaddr* AsAddress(Endpoint* endpoint) { return reinterpret_cast<sockaddr*>(endpoint->bytes); }
-const sockaddr* AsAddress(const Endpoint& endpoint) {
-  return reinterpret_cast<const sockaddr*>(endpoint.bytes);
 }
 
 // The event overlapped receives of this thread wait on: made once per thread, released when the
@@ -57,7 +48,8 @@ bool WouldBlock(int code) { return code == WSAEWOULDBLOCK || code == WSAEINPROGR
 std::string LookUpErrorText(int status) { return ErrorText(status); }
 
 SocketHandle Open(const Endpoint& like, int* error) {
-  const SOCKET created = socket(AsAddress(like)->sa_family, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET created =
+      socket(reinterpret_cast<const sockaddr*>(like.bytes)->sa_family, SOCK_STREAM, IPPROTO_TCP);
   u_long nonBlocking = 1;
   if (created == INVALID_SOCKET || ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
     *error = WSAGetLastError();
@@ -67,71 +59,11 @@ SocketHandle Open(const Endpoint& like, int* error) {
   return AsHandle(created);
 }
 
-void Close(SocketHandle handle) { closesocket(AsSocket(handle)); }
-
-void Abort(SocketHandle handle) {
-  linger reset{1, 0};
-  setsockopt(AsSocket(handle), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
-             sizeof reset);
-  Close(handle);
-}
-
-bool DisableSendDelay(SocketHandle handle, int* error) {
-  const BOOL noDelay = TRUE;
-  if (setsockopt(AsSocket(handle), IPPROTO_TCP, TCP_NODELAY,
-                 reinterpret_cast<const char*>(&noDelay), sizeof noDelay) == 0) {
-    return true;
-  }
-  *error = WSAGetLastError();
-  return false;
-}
-
-int StartConnect(SocketHandle handle, const Endpoint& to) {
-  return connect(AsSocket(handle), AsAddress(to), to.length) == 0 ? 0 : WSAGetLastError();
-}
-
-int ConnectOutcome(SocketHandle handle) {
-  int failure = 0;
-  int length = sizeof failure;
-  if (getsockopt(AsSocket(handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&failure),
-                 &length) != 0) {
-    return WSAGetLastError();
-  }
-  return failure;
-}
-
-int BindAndListen(SocketHandle handle, const Endpoint& at) {
-  if (bind(AsSocket(handle), AsAddress(at), at.length) != 0 ||
-      listen(AsSocket(handle), kListenBacklog) != 0) {
-    return WSAGetLastError();
-  }
-  return 0;
-}
-
-bool LocalEndpoint(SocketHandle handle, Endpoint* out, int* error) {
-  int length = sizeof out->bytes;
-  if (getsockname(AsSocket(handle), AsAddress(out), &length) != 0) {
-    *error = WSAGetLastError();
-    return false;
-  }
-  out->length = length;
-  return true;
-}
-
-bool PeerEndpoint(SocketHandle handle, Endpoint* out, int* error) {
-  int length = sizeof out->bytes;
-  if (getpeername(AsSocket(handle), AsAddress(out), &length) != 0) {
-    *error = WSAGetLastError();
-    return false;
-  }
-  out->length = length;
-  return true;
-}
-
 SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
   int length = sizeof peer->bytes;
   // The accepted socket has the listener's properties, non-blocking mode included.
-  const SOCKET accepted = accept(AsSocket(listener), AsAddress(peer), &length);
+  const SOCKET accepted =
+      accept(Native(listener), reinterpret_cast<sockaddr*>(peer->bytes), &length);
   if (accepted == INVALID_SOCKET) {
     *error = WSAGetLastError();
     return kNoSocket;
@@ -146,8 +78,8 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
   FD_ZERO(&ready);
   FD_ZERO(&failed);
   for (int i = 0; i < count; ++i) {
-    FD_SET(AsSocket(handles[i]), &ready);
-    FD_SET(AsSocket(handles[i]), &failed);
+    FD_SET(Native(handles[i]), &ready);
+    FD_SET(Native(handles[i]), &failed);
   }
   // Winsock reports a failed connect only in the exception set. That set also flags pending
   // urgent data, which would wake every wait at once and make its loop spin, so it is asked for
@@ -161,7 +93,7 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
     return -1;
   }
   for (int i = 0; i < count && found > 0; ++i) {
-    if (FD_ISSET(AsSocket(handles[i]), &ready) || FD_ISSET(AsSocket(handles[i]), exceptions)) {
+    if (FD_ISSET(Native(handles[i]), &ready) || FD_ISSET(Native(handles[i]), exceptions)) {
       return i;
     }
   }
@@ -171,7 +103,7 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
 
 long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
   const int sent =
-      send(AsSocket(handle), data, static_cast<int>(size < kMaxChunk ? size : kMaxChunk), 0);
+      send(Native(handle), data, static_cast<int>(size < kMaxChunk ? size : kMaxChunk), 0);
   if (sent != SOCKET_ERROR) return sent;
   *error = WSAGetLastError();
   return -1;
@@ -186,7 +118,7 @@ long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
   // An overlapped receive waits for the data itself. Waiting for readiness and receiving then
   // takes more system calls, each expensive under Wine, whose server also keeps polling a
   // readable socket until the waiting thread has run again.
-  const SOCKET source = AsSocket(handle);
+  const SOCKET source = Native(handle);
   WSABUF piece{static_cast<ULONG>(size < kMaxChunk ? size : kMaxChunk), buffer};
   WSAOVERLAPPED pending{};
   pending.hEvent = event;
