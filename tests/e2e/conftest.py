@@ -100,12 +100,13 @@ def ftp_server(tmp_path):
 
 @pytest.fixture
 def quillory(wine_session, driver, request):
-    """Factory: quillory(settings=..., first_run=False, args=[], cwd=None, exe=None, env=None)."""
+    """Factory: quillory(settings=..., first_run=False, args=[], cwd=None, exe=None, env=None,
+    loader=None)."""
     apps = []
     driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
 
     def start(settings=None, first_run=False, args=(), cwd=None, exe=None, wait_main=True, env=None,
-              keep=False):
+              keep=False, loader=None):
         """keep=True starts the program again on whatever the key holds now."""
         if not keep:
             driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
@@ -113,7 +114,8 @@ def quillory(wine_session, driver, request):
             driver.call("reg-create-key", "HKCU", SETTINGS_KEY)
             for name, (vtype, data) in encode_settings(settings or {}).items():
                 driver.call("reg-set", "HKCU", SETTINGS_KEY, name, str(vtype), data.hex())
-        app = QuilloryApp(wine_session, driver, exe or (BUILD / "Quillory.exe"), list(args), cwd, env)
+        app = QuilloryApp(wine_session, driver, exe or (BUILD / "Quillory.exe"), list(args), cwd, env,
+                          loader)
         apps.append(app)
         if wait_main:
             app.wait_main()

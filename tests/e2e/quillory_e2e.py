@@ -176,11 +176,11 @@ def wine_path(path):
 class QuilloryApp:
     """One run of the program under test."""
 
-    def __init__(self, session, driver, exe, args, cwd, env=None):
+    def __init__(self, session, driver, exe, args, cwd, env=None, loader=None):
         self.session = session
         self.driver = driver
-        self.proc = subprocess.Popen([session.wine, str(exe)] + args, env=dict(session.env, **(env or {})),
-                                     cwd=cwd,
+        self.proc = subprocess.Popen([loader or session.wine, str(exe)] + args,
+                                     env=dict(session.env, **(env or {})), cwd=cwd,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait_main(self, timeout=30):

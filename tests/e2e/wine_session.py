@@ -19,8 +19,9 @@ def find_wine64():
 
 
 class WineSession:
-    def __init__(self, prefix=None, display=None):
+    def __init__(self, prefix=None, display=None, env=None):
         self.wine = find_wine64()
+        self.extra_env = env or {}
         self.tmp = None
         if prefix is None:
             self.tmp = Path(tempfile.mkdtemp(prefix="quillory-e2e-"))
@@ -40,7 +41,7 @@ class WineSession:
             with os.fdopen(read_fd) as pipe:
                 self.display = ":" + pipe.readline().strip()
         self.env = dict(os.environ, DISPLAY=self.display, WINEPREFIX=str(self.prefix), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", **self.extra_env)
         if not (self.prefix / "system.reg").exists():
             self.prefix.parent.mkdir(parents=True, exist_ok=True)
             subprocess.run([self.wine, "wineboot", "-i"], env=self.env, check=True,
