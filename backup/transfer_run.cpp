@@ -100,6 +100,10 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
       settings.serverAddress, settings.loginName, settings.password, 0, false);
 
   if (!directory.empty() && !connection->SetCurrentDirectory(directory)) {
+    // A lost connection says nothing about the directory: no question about creating it.
+    if (!connection->IsConnected()) {
+      throw CInternetException("The connection to the server was lost: " + connection->LastError());
+    }
     if (window.AskYesNo(kCreateDirectoryQuestion)) {
       connection->CreateDirectory(directory);
       connection->SetCurrentDirectory(directory);

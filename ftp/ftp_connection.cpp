@@ -1,8 +1,7 @@
 #include "ftp/ftp_connection.h"
 
-#include <chrono>
-
-#include "files/local_file.h"
+#include <random>
+#include <thread>
 
 namespace {
 
@@ -18,9 +17,23 @@ int MillisecondsUntil(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// An EPRT address carries no scope ("fe80::1%eth0" is sent as "fe80::1").
-std::string WithoutScope(const std::string& address) {
-  return address.substr(0, address.find('%'));
+// A FEAT reply lists one feature per line, each line starting with a space.
+bool Offers(const std::string& features, const std::string& name) {
+  std::size_t at = 0;
+  while ((at = features.find("\n " + name, at)) != std::string::npos) {
+    at += name.size() + 2;
+    if (at == features.size() || features[at] == '\n' || features[at] == ' ') return true;
+  }
+  return false;
+}
+
+// Unlike any name a user gives a file, and plain to an administrator who finds one left over.
+std::string TemporaryName() {
+  std::random_device random;
+  const char* const digits = "0123456789abcdef";
+  std::string token;
+  for (int i = 0; i < 8; ++i) token += digits[random() % 16];
+  return "quillory-upload-" + token + ".partial";
 }
 
 }  // namespace
@@ -29,7 +42,8 @@ using ftp::HasLineBreak;
 using ftp::Reply;
 using ftp::ReplyParser;
 
-CFtpConnection::CFtpConnection(int timeoutMs) : timeoutMs_(timeoutMs) {}
+CFtpConnection::CFtpConnection(int timeoutMs)
+    : timeoutMs_(timeoutMs), temporaryName_(TemporaryName()) {}
 
 CFtpConnection::~CFtpConnection() { Close(); }
 
@@ -59,6 +73,7 @@ bool CFtpConnection::Usable() {
 
 bool CFtpConnection::Connect(const ftp::ServerAddress& address) {
   CloseConnections();
+  address_ = address;
   parser_ = ReplyParser();
   brokenReason_.clear();
   lastReply_ = Reply();
@@ -89,8 +104,7 @@ bool CFtpConnection::SendCommand(const std::string& verb, const std::string& arg
   return true;
 }
 
-bool CFtpConnection::ReadReply(Reply* reply) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
   while (!parser_.HasReply()) {
     const int left = MillisecondsUntil(deadline);
     std::string error = net::kTimedOutText;
@@ -114,8 +128,10 @@ bool CFtpConnection::ReadReply(Reply* reply) {
 }
 
 bool CFtpConnection::ReadFinalReply(Reply* reply) {
+  // One limit for the final reply however many preliminary ones come first.
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   do {
-    if (!ReadReply(reply)) return false;
+    if (!ReadReply(reply, deadline)) return false;
   } while (reply->IsPreliminary());
   return true;
 }
@@ -134,10 +150,48 @@ bool CFtpConnection::ExchangeExpectingPositive(const std::string& verb,
 bool CFtpConnection::Login(const std::string& user, const std::string& password) {
   Reply reply;
   if (!Exchange("USER", user, &reply)) return false;
-  if (reply.IsPositive()) return true;
-  if (!reply.IsIntermediate()) return FailWithReply(reply);
-  if (!Exchange("PASS", password, &reply)) return false;
-  return reply.IsPositive() || FailWithReply(reply);
+  if (!reply.IsPositive()) {
+    if (!reply.IsIntermediate()) return FailWithReply(reply);
+    if (!Exchange("PASS", password, &reply)) return false;
+    if (!reply.IsPositive()) return FailWithReply(reply);
+  }
+  user_ = user;
+  password_ = password;
+  loggedIn_ = true;
+  AskFeatures();
+  return Usable();
+}
+
+void CFtpConnection::AskFeatures() {
+  Reply reply;
+  if (!Exchange("FEAT", "", &reply) || !reply.IsPositive()) return;
+  offersSize_ = Offers(reply.text, "SIZE");
+  offersUtf8_ = Offers(reply.text, "UTF8");
+  // Some servers speak UTF-8 only once asked to.
+  if (offersUtf8_) Exchange("OPTS", "UTF8 ON", &reply);
+}
+
+bool CFtpConnection::Reconnect() {
+  if (!loggedIn_ || gaveUp_) return false;
+  const std::string reason = lastError_;
+  for (int attempt = 0; attempt < ftp::kReconnectTries; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(reconnectPauseMs_));
+    if (Connect(address_) && Login(user_, password_) &&
+        (directory_.empty() || ExchangeExpectingPositive("CWD", directory_))) {
+      return true;
+    }
+  }
+  gaveUp_ = true;
+  CloseConnections();
+  return Fail(reason + " (connecting again failed: " + lastError_ + ")");
+}
+
+template <class Step>
+bool CFtpConnection::WithReconnect(Step step) {
+  if (!control_.IsOpen() && loggedIn_ && !Reconnect()) return false;
+  if (step()) return true;
+  if (control_.IsOpen() || !loggedIn_) return false;
+  return Reconnect() && step();
 }
 
 bool CFtpConnection::SetType(char type) {
@@ -149,146 +203,23 @@ bool CFtpConnection::SetType(char type) {
 
 bool CFtpConnection::SetCurrentDirectory(const std::string& directory) {
   if (directory.empty()) return Fail("No directory name is given");
-  return ExchangeExpectingPositive("CWD", directory);
+  const bool entered = WithReconnect([&] { return ExchangeExpectingPositive("CWD", directory); });
+  // Kept as a path a reconnect can enter from the login's directory.
+  if (entered)
+    directory_ =
+        directory[0] == '/' || directory_.empty() ? directory : directory_ + "/" + directory;
+  return entered;
 }
 
 bool CFtpConnection::CreateDirectory(const std::string& directory) {
   if (directory.empty()) return Fail("No directory name is given");
-  return ExchangeExpectingPositive("MKD", directory);
-}
-
-bool CFtpConnection::OpenDataListener() {
-  if (dataListener_.socket.IsOpen()) return true;
-  std::string error;
-  if (!net::ListenBeside(control_, &dataListener_, &error)) {
-    return Fail("Could not open a port for the data connection: " + error);
-  }
-  const std::string port = std::to_string(dataListener_.port);
-  if (dataListener_.isIPv6) {
-    dataPortVerb_ = "EPRT";
-    dataPortArgument_ = "|2|" + WithoutScope(dataListener_.addressText) + "|" + port + "|";
-    return true;
-  }
-  std::string hostPart = dataListener_.addressText;
-  for (char& c : hostPart) {
-    if (c == '.') c = ',';
-  }
-  dataPortVerb_ = "PORT";
-  dataPortArgument_ = hostPart + "," + std::to_string(dataListener_.port / 256) + "," +
-                      std::to_string(dataListener_.port % 256);
-  return true;
-}
-
-bool CFtpConnection::TakeDataConnection(net::Socket* data) {
-  std::string peer;
-  std::string error;
-  const int taken = net::AcceptWaiting(dataListener_.socket, data, &peer, &error);
-  if (taken < 0) return Break("The server did not open the data connection: " + error);
-  // Only the server may deliver the file's data connection.
-  if (taken > 0 && !peerAddress_.empty() && peer != peerAddress_) {
-    data->Abort();
-    return Break("The data connection came from an unexpected address");
-  }
-  return true;
-}
-
-bool CFtpConnection::TransferRefused(const Reply& reply) {
-  return reply.IsPositive() ? Fail("The server ended the transfer before it began: " + reply.Line())
-                            : FailWithReply(reply);
-}
-
-bool CFtpConnection::AwaitTransferStart(net::Socket* data) {
-  // The 1xx reply is the go-ahead for the data connection, so it is not skipped here.
-  Reply reply;
-  if (!ReadReply(&reply)) return false;
-  if (!reply.IsPreliminary()) return TransferRefused(reply);
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-  for (;;) {
-    if (!parser_.HasReply()) {
-      // Most servers connect before they send the go-ahead, so the connection is usually
-      // waiting already and is taken without a wait.
-      if (!TakeDataConnection(data)) return false;
-      if (data->IsOpen()) return true;
-      std::string error = net::kTimedOutText;
-      const int left = MillisecondsUntil(deadline);
-      const int ready =
-          left > 0 ? net::WaitReadable(dataListener_.socket, control_, left, &error) : -1;
-      if (ready < 0) return Break("The server did not open the data connection: " + error);
-      if (ready == 0) continue;
-    }
-    // A reply instead of a connection: the server gave up on the transfer (425 and the like).
-    if (!ReadReply(&reply)) return false;
-    if (!reply.IsPreliminary()) return TransferRefused(reply);
-  }
-}
-
-bool CFtpConnection::SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
-                              std::string* sendError) {
-  if (buffer_.empty()) buffer_.resize(ftp::kTransferBufferBytes);
-  for (;;) {
-    const long got = file.Read(buffer_.data(), buffer_.size(), readError);
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!net::SendAll(data, buffer_.data(), static_cast<std::size_t>(got), timeoutMs_, sendError)) {
-      return false;
-    }
-  }
-}
-
-bool CFtpConnection::StartTransfer(const std::string& localPath, const std::string& remoteName,
-                                   LocalFile* file, net::Socket* data) {
-  if (!OpenDataListener() || !SendCommand(dataPortVerb_, dataPortArgument_)) return false;
-  // The local file is opened while the server answers the port command, and before STOR: a
-  // file that cannot be read must not leave an empty copy on the server.
-  std::string openError;
-  const bool opened = file->Open(localPath, &openError);
-  Reply reply;
-  if (!ReadFinalReply(&reply)) return false;
-  if (!reply.IsPositive()) return FailWithReply(reply);
-  if (!opened) return Fail(openError);
-  return SendCommand("STOR", remoteName) && AwaitTransferStart(data);
-}
-
-bool CFtpConnection::Store(const std::string& localPath, const std::string& remoteName) {
-  if (!Usable()) return false;
-  if (remoteName.empty()) return Fail("No remote file name is given");
-  if (HasLineBreak(remoteName) || HasLineBreak(localPath)) {
-    return Fail("A name that contains a line break cannot be sent to the server");
-  }
-  LocalFile file;
-  net::Socket data;
-  if (!StartTransfer(localPath, remoteName, &file, &data)) {
-    // Some servers connect as soon as they have the port, others late for a transfer that
-    // failed; a fresh port for the next file keeps such a connection from being taken for it.
-    dataListener_.socket.Close();
-    return false;
-  }
-
-  std::string readError;
-  std::string sendError;
-  const bool sent = SendFile(file, data, &readError, &sendError);
-  // A reset instead of an orderly end tells the server the file is incomplete.
-  if (sent) {
-    data.Close();
-  } else {
-    data.Abort();
-  }
-  file.Close();
-
-  Reply final;
-  const bool answered = ReadFinalReply(&final);
-  if (!readError.empty()) return Fail("Reading the local file failed: " + readError);
-  if (!answered) {
-    return sendError.empty() ? false : Fail("Sending the file failed: " + sendError);
-  }
-  if (!final.IsPositive()) return FailWithReply(final);
-  if (!sendError.empty()) return Fail("Sending the file failed: " + sendError);
-  return true;
+  return WithReconnect([&] { return ExchangeExpectingPositive("MKD", directory); });
 }
 
 bool CFtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
                              unsigned flags, std::uintptr_t /*context*/) {
-  return SetType(flags == kFtpTransferTypeAscii ? 'A' : 'I') && Store(localPath, remoteName);
+  const char type = flags == kFtpTransferTypeAscii ? 'A' : 'I';
+  return WithReconnect([&] { return SetType(type) && Store(localPath, remoteName); });
 }
 
 void CFtpConnection::Close() {
@@ -298,5 +229,6 @@ void CFtpConnection::Close() {
     SendCommand("QUIT", "");
     timeoutMs_ = savedTimeout;
   }
+  loggedIn_ = false;
   CloseConnections();
 }

@@ -1,8 +1,14 @@
-// The FTP client: login, binary type, change and make directory, and store, in active mode, over
-// the socket layer in net/, so the same protocol code runs on Windows and natively. Steps return
-// false with the reason in LastError(); only CInternetSession turns a failure into an exception.
+// The FTP client: login, binary type, change and make directory, and safe uploads, over the socket
+// layer in net/, so the same protocol code runs on Windows and natively. Steps return false with
+// the reason in LastError(); only CInternetSession turns a failure into an exception.
+//
+// What a backup meets on real networks is handled here, once for every caller: an upload goes to
+// a temporary name and replaces the old copy only when complete; a connection lost after the
+// login is made again and the interrupted step repeated; active mode gives way to passive mode
+// when the server cannot reach us; every wait has a limit the server cannot stretch.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +22,11 @@ class LocalFile;
 namespace ftp {
 
 constexpr int kDefaultTimeoutMs = 60000;
+// How long the server has to open an active-mode data connection before passive mode is tried.
+constexpr int kActiveConnectWaitMs = 10000;
+// Reconnects after a lost connection, and the pause before each.
+constexpr int kReconnectTries = 2;
+constexpr int kReconnectPauseMs = 3000;
 // Large chunks keep the number of system calls per file low, which counts where each one is
 // expensive (Wine); a few MiB is the whole memory cost, the file itself is never held whole.
 constexpr std::size_t kTransferBufferBytes = 4 * 1024 * 1024;
@@ -38,22 +49,27 @@ class CFtpConnection {
   CFtpConnection(const CFtpConnection&) = delete;
   CFtpConnection& operator=(const CFtpConnection&) = delete;
 
-  // Every wait (connect, each reply, data-connection inactivity) gives up after this long.
+  // Every wait (connect, each final reply, data that stops moving) gives up after this long.
   void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
+  // The pause before each reconnect (shortened by tests).
+  void SetReconnectPause(int pauseMs) { reconnectPauseMs_ = pauseMs; }
 
   // Connects and reads the greeting.
   bool Connect(const ftp::ServerAddress& address);
   // USER, then PASS unless the server accepted the user alone. Empty texts are sent as empty.
+  // Then asks what the server offers (FEAT).
   bool Login(const std::string& user, const std::string& password);
   // 'I' (binary) or 'A' (text).
   bool SetType(char type);
-  // False when the directory does not exist or cannot be entered.
+  // False when the directory does not exist or cannot be entered, and when the connection is
+  // lost and cannot be made again (IsConnected() then says which).
   bool SetCurrentDirectory(const std::string& directory);
   bool SetCurrentDirectoryA(const std::string& directory) { return SetCurrentDirectory(directory); }
   bool CreateDirectory(const std::string& directory);
   bool CreateDirectoryA(const std::string& directory) { return CreateDirectory(directory); }
   // Stores a local file under remoteName in the current remote directory. True only after the
-  // server's final positive reply. Transfers of one session share one listening data port.
+  // server has confirmed the whole file under its real name; until then an older copy of that
+  // name stays as it was.
   bool PutFile(const std::string& localPath, const std::string& remoteName,
                unsigned flags = kFtpTransferTypeBinary, std::uintptr_t context = 1);
   // Says goodbye and closes the connection without waiting for the answer: a server may finish
@@ -61,34 +77,61 @@ class CFtpConnection {
   void Close();
 
   bool IsConnected() const { return control_.IsOpen(); }
+  bool IsPassive() const { return passive_; }
   // Why the last step failed, fit for the user: the server's reply or the system's text.
   const std::string& LastError() const { return lastError_; }
   // The last reply read (code 0 when the last step failed before a reply came).
   const ftp::Reply& LastReply() const { return lastReply_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  // How an upload to one name ended.
+  enum class Sent {
+    Done,
+    Refused,     // the server refused the STOR itself
+    NoPortMode,  // the server refused PORT/EPRT or could not open the data connection
+    Failed,      // the file failed; the connection is still in step
+    Lost,        // the control connection is gone or out of step
+  };
+  // What is done with a complete upload, learnt from the server once per connection.
+  enum class Replace { RenameOver, DeleteThenRename, Direct };
+
   bool Fail(const std::string& reason);
   bool FailWithReply(const ftp::Reply& reply);
   // The control connection is no longer in step with the server: every later step fails.
   bool Break(const std::string& reason);
   bool Usable();
   bool SendCommand(const std::string& verb, const std::string& argument);
-  bool ReadReply(ftp::Reply* reply);
+  bool ReadReply(ftp::Reply* reply, Clock::time_point deadline);
   bool ReadFinalReply(ftp::Reply* reply);
   bool Exchange(const std::string& verb, const std::string& argument, ftp::Reply* reply);
   bool ExchangeExpectingPositive(const std::string& verb, const std::string& argument);
   void CloseConnections();
+  void AskFeatures();
+  // After a lost connection: connect, log in and enter the directory again.
+  bool Reconnect();
+  // Runs step; when it fails because the connection was lost, reconnects and runs it once more.
+  template <class Step>
+  bool WithReconnect(Step step);
+
+  bool Store(const std::string& localPath, const std::string& remoteName);
+  Sent SendTo(const std::string& localPath, const std::string& name);
+  Sent FailedWith(const std::string& reason);
+  // What a negative (or early positive) answer to STOR means for the upload.
+  Sent Refusal(const ftp::Reply& reply);
   bool OpenDataListener();
-  bool TakeDataConnection(net::Socket* data);
-  bool TransferRefused(const ftp::Reply& reply);
-  bool AwaitTransferStart(net::Socket* data);
-  bool StartTransfer(const std::string& localPath, const std::string& remoteName, LocalFile* file,
-                     net::Socket* data);
+  Sent AcceptDataConnection(net::Socket* data);
+  Sent ConnectPassive(net::Socket* data);
+  Sent AwaitGoAhead();
   bool SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
                 std::string* sendError);
-  bool Store(const std::string& localPath, const std::string& remoteName);
+  // Renames the complete upload over the old copy, learning how the server lets that be done.
+  bool PutInPlace(const std::string& temporary, const std::string& remoteName);
+  // Deletes a name; the result does not matter and the last error stays.
+  void Remove(const std::string& name);
 
   int timeoutMs_;
+  int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   net::Socket control_;
   net::Listener dataListener_;
   // The PORT or EPRT command that names dataListener_.
@@ -101,4 +144,24 @@ class CFtpConnection {
   std::string brokenReason_;
   char currentType_ = 0;
   std::vector<char> buffer_;
+
+  // Kept for reconnects.
+  ftp::ServerAddress address_;
+  std::string user_;
+  std::string password_;
+  std::string directory_;
+  bool loggedIn_ = false;
+  bool gaveUp_ = false;
+
+  // Learnt from the server, for the rest of the run.
+  bool offersSize_ = false;
+  bool offersUtf8_ = false;
+  bool passive_ = false;
+  bool noEpsv_ = false;
+  // The server opens data connections from a fixed port (20): a new listening port per file, so
+  // no connection reuses the address pair of one still in TIME_WAIT.
+  bool fixedDataPort_ = false;
+  Replace replace_ = Replace::RenameOver;
+  std::string temporaryName_;
+  std::uint64_t bytesSent_ = 0;
 };

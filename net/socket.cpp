@@ -98,7 +98,7 @@ bool ListenBeside(const Socket& connected, Listener* out, std::string* error) {
   return true;
 }
 
-int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
+int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress, int* peerPort,
                   std::string* error) {
   os::Endpoint peer;
   int code = 0;
@@ -110,6 +110,7 @@ int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
   }
   *out = Socket(accepted);
   *peerAddress = os::NumericText(peer);
+  *peerPort = os::PortOf(peer);
   return 1;
 }
 

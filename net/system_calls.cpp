@@ -8,7 +8,8 @@ namespace net::os {
 
 namespace {
 
-constexpr int kListenBacklog = 1;
+// Room for a stranger beside the server's own connection, which must not be refused.
+constexpr int kListenBacklog = 4;
 
 sockaddr* AsAddress(Endpoint* endpoint) { return reinterpret_cast<sockaddr*>(endpoint->bytes); }
 const sockaddr* AsAddress(const Endpoint& endpoint) {

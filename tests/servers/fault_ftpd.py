@@ -49,7 +49,24 @@ def parse_args():
     parser.add_argument("--user-is-enough", action="store_true", help="230 right after USER")
     parser.add_argument("--multi-line-replies", action="store_true")
     parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
+    parser.add_argument("--no-features", action="store_true", help="a server of old: no FEAT, SIZE, "
+                        "RNFR, RNTO, DELE, EPSV or PASV")
+    parser.add_argument("--no-rename-over", action="store_true",
+                        help="refuse to rename onto an existing file")
+    parser.add_argument("--pasv-address", default="10.255.0.1",
+                        help="the (wrong) address a 227 reply announces")
+    parser.add_argument("--drop-after-stores", type=int, default=0,
+                        help="close the control connection after this many stored files, once")
+    parser.add_argument("--endless-preliminary", action="store_true",
+                        help="answer STOR with 1xx replies that never end")
+    parser.add_argument("--stray", action="store_true",
+                        help="connect to the data port from another address before the real one")
+    parser.add_argument("--urgent", action="store_true",
+                        help="send urgent data on the control connection during each upload")
     return parser.parse_args()
+
+
+DROPPED = []
 
 
 class Session:
@@ -63,6 +80,9 @@ class Session:
         self.root = os.path.realpath(options.root)
         self.cwd = self.root
         self.buffer = b""
+        self.passive = None
+        self.rename_from = None
+        self.stored = 0
 
     def send(self, text):
         self.conn.sendall(text.encode("latin-1") + b"\r\n")
@@ -133,6 +153,9 @@ class Session:
                     return
                 continue
             handler = getattr(self, "do_" + verb, None)
+            if self.options.no_features and verb in ("FEAT", "SIZE", "RNFR", "RNTO", "DELE", "EPSV",
+                                                     "PASV", "OPTS"):
+                handler = None
             if handler is None:
                 self.reply(502, "Command not implemented")
             elif handler(argument) is False:
@@ -190,6 +213,76 @@ class Session:
         self.data_address = (host, int(port))
         self.reply(200, "EPRT command successful")
 
+    def do_FEAT(self, argument):
+        self.send("211-Features:")
+        self.send(" SIZE")
+        self.send(" UTF8")
+        self.send("211 End")
+
+    def do_OPTS(self, argument):
+        self.reply(200, "OK")
+
+    def do_SIZE(self, argument):
+        try:
+            self.reply(213, str(os.path.getsize(self.inside(argument))))
+        except (OSError, ValueError):
+            self.reply(550, "No such file")
+
+    def do_DELE(self, argument):
+        try:
+            os.remove(self.inside(argument))
+            self.reply(250, "Deleted")
+        except (OSError, ValueError):
+            self.reply(550, "No such file")
+
+    def do_RNFR(self, argument):
+        try:
+            self.rename_from = self.inside(argument)
+        except ValueError:
+            self.rename_from = None
+        if self.rename_from and os.path.exists(self.rename_from):
+            self.reply(350, "Ready for RNTO")
+        else:
+            self.reply(550, "No such file")
+
+    def do_RNTO(self, argument):
+        target = self.inside(argument)
+        if self.options.no_rename_over and os.path.exists(target):
+            self.reply(553, "Rename refused: the file exists")
+            return
+        os.replace(self.rename_from, target)
+        self.reply(250, "Renamed")
+
+    def open_passive(self):
+        self.passive = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.passive.bind(("127.0.0.1", 0))
+        self.passive.listen(1)
+        return self.passive.getsockname()[1]
+
+    def do_EPSV(self, argument):
+        self.reply(229, "Entering Extended Passive Mode (|||%d|)" % self.open_passive())
+
+    def do_PASV(self, argument):
+        port = self.open_passive()
+        host = self.options.pasv_address.replace(".", ",")
+        self.reply(227, "Entering Passive Mode (%s,%d,%d)" % (host, port // 256, port % 256))
+
+    def open_data(self):
+        if self.passive:
+            self.passive.settimeout(30)
+            data, _ = self.passive.accept()
+            self.passive.close()
+            self.passive = None
+            return data
+        if self.options.stray:
+            stray = socket.create_connection(self.data_address, source_address=("127.0.0.2", 0))
+            try:
+                stray.sendall(b"not the file")
+            except OSError:
+                pass  # turned away already
+            stray.close()
+        return socket.create_connection(self.data_address)
+
     def do_QUIT(self, argument):
         self.reply(221, "Goodbye")
         return False
@@ -199,10 +292,16 @@ class Session:
             self.reply(553, "File names only, please")
             return
         self.reply(150, "Opening data connection")
+        if self.options.endless_preliminary:
+            while True:
+                time.sleep(0.2)
+                self.reply(150, "Still opening")
         if "CONNECT" in self.stall:
             time.sleep(STALL_SECONDS)
             return False
-        data = socket.create_connection(self.data_address)
+        data = self.open_data()
+        if self.options.urgent:
+            self.conn.send(b"!", socket.MSG_OOB)
         if "DATA" in self.stall:
             time.sleep(STALL_SECONDS)
             return False
@@ -230,8 +329,12 @@ class Session:
             return False
         if "FINAL" in self.fail:
             self.reply(int(self.fail["FINAL"]), "Upload failed by request")
-        else:
-            self.reply(226, "Transfer complete")
+            return True
+        self.reply(226, "Transfer complete")
+        self.stored += 1
+        if self.stored == self.options.drop_after_stores and not DROPPED:
+            DROPPED.append(True)
+            return False
         return True
 
 

@@ -83,10 +83,14 @@ class TransferRunTest : public ::testing::Test {
     std::string bytes;
     return ReadFile(path, &bytes) ? bytes : "<missing>";
   }
+  // The names uploads were stored under in the end: renamed from a temporary name, or direct.
   static std::vector<std::string> Stors(const FaultServer& server) {
     std::vector<std::string> names;
     for (const std::string& line : server.Commands()) {
-      if (line.rfind("STOR ", 0) == 0) names.push_back(line.substr(5));
+      const bool temporary = line.rfind("STOR quillory-upload-", 0) == 0;
+      if ((line.rfind("STOR ", 0) == 0 && !temporary) || line.rfind("RNTO ", 0) == 0) {
+        names.push_back(line.substr(5));
+      }
     }
     return names;
   }

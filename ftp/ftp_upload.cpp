@@ -1,0 +1,301 @@
+// Uploads: the data connection in active or passive mode, and the safe replace of the old copy.
+#include <cstdlib>
+
+#include "files/local_file.h"
+#include "ftp/ftp_connection.h"
+
+namespace {
+
+constexpr int kDataConnectionFailed = 425;
+constexpr int kTransferAborted = 426;
+constexpr int kFirstPrivilegedPort = 1024;
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsUntil(Clock::time_point deadline) {
+  const long long left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// An EPRT address carries no scope ("fe80::1%eth0" is sent as "fe80::1").
+std::string WithoutScope(const std::string& address) {
+  return address.substr(0, address.find('%'));
+}
+
+// The port of a 229 reply, "(|||port|)", or of a 227 reply, "(h1,h2,h3,h4,p1,p2)". The address of
+// a 227 reply is not used: servers behind their own NAT often announce a private one, and a data
+// connection never goes anywhere but to the server itself.
+int PassivePort(const ftp::Reply& reply) {
+  const std::size_t open = reply.text.find('(');
+  const std::size_t close = reply.text.find(')', open);
+  if (open == std::string::npos || close == std::string::npos) return 0;
+  const std::string inside = reply.text.substr(open + 1, close - open - 1);
+  if (reply.code == 229) {
+    const std::size_t last = inside.rfind('|', inside.size() - 2);
+    return inside.size() > 4 && inside.back() == '|' && last != std::string::npos
+               ? std::atoi(inside.substr(last + 1).c_str())
+               : 0;
+  }
+  int numbers[6] = {};
+  std::size_t at = 0;
+  for (int& number : numbers) {
+    if (at > inside.size()) return 0;
+    const std::size_t comma = inside.find(',', at);
+    number = std::atoi(inside.substr(at, comma - at).c_str());
+    if (number < 0 || number > 255) return 0;
+    at = comma == std::string::npos ? inside.size() + 1 : comma + 1;
+  }
+  return numbers[4] * 256 + numbers[5];
+}
+
+}  // namespace
+
+using ftp::Reply;
+
+bool CFtpConnection::Store(const std::string& localPath, const std::string& remoteName) {
+  if (!Usable()) return false;
+  if (remoteName.empty()) return Fail("No remote file name is given");
+  if (ftp::HasLineBreak(remoteName) || ftp::HasLineBreak(localPath)) {
+    return Fail("A name that contains a line break cannot be sent to the server");
+  }
+  const bool safe = replace_ != Replace::Direct;
+  const std::string& target = safe ? temporaryName_ : remoteName;
+  Sent sent = SendTo(localPath, target);
+  if (sent == Sent::NoPortMode && !passive_) {
+    // Behind NAT the server cannot reach us: passive mode from here on.
+    const std::string activeError = lastError_;
+    passive_ = true;
+    if (!control_.IsOpen() && !Reconnect()) return false;
+    sent = SendTo(localPath, target);
+    if (sent == Sent::NoPortMode) {
+      // Nor can we reach it: active mode stays, and this file fails for the first reason.
+      passive_ = false;
+      sent = FailedWith(activeError);
+    }
+  }
+  if (sent == Sent::Refused && safe) {
+    // No temporary name allowed here (an upload-only account, a name filter): the real name it is.
+    replace_ = Replace::Direct;
+    return SendTo(localPath, remoteName) == Sent::Done;
+  }
+  if (sent != Sent::Done) {
+    if (safe && control_.IsOpen()) Remove(temporaryName_);
+    return false;
+  }
+  if (!safe || PutInPlace(temporaryName_, remoteName)) return true;
+  // The server renames nothing: store under the real name, the one thing it allows.
+  return replace_ == Replace::Direct && control_.IsOpen() &&
+         SendTo(localPath, remoteName) == Sent::Done;
+}
+
+bool CFtpConnection::PutInPlace(const std::string& temporary, const std::string& remoteName) {
+  Reply reply;
+  if (offersSize_) {
+    if (!Exchange("SIZE", temporary, &reply)) return false;
+    if (reply.code == 213 && std::strtoull(reply.text.c_str() + 4, nullptr, 10) != bytesSent_) {
+      Remove(temporary);
+      return Fail("The server kept " + reply.text.substr(4) + " of " + std::to_string(bytesSent_) +
+                  " bytes; the old copy was left as it was");
+    }
+  }
+  if (replace_ == Replace::DeleteThenRename) Remove(remoteName);
+  if (!Exchange("RNFR", temporary, &reply)) return false;
+  if (reply.IsIntermediate()) {
+    if (!Exchange("RNTO", remoteName, &reply)) return false;
+    if (reply.IsPositive()) return true;
+    if (replace_ == Replace::RenameOver) {
+      // A server that will not rename onto an existing file: remove the old copy first.
+      replace_ = Replace::DeleteThenRename;
+      return PutInPlace(temporary, remoteName);
+    }
+  }
+  Remove(temporary);
+  replace_ = Replace::Direct;
+  return FailWithReply(reply);
+}
+
+void CFtpConnection::Remove(const std::string& name) {
+  const std::string error = lastError_;
+  Reply reply;
+  Exchange("DELE", name, &reply);
+  lastError_ = error;
+}
+
+CFtpConnection::Sent CFtpConnection::SendTo(const std::string& localPath, const std::string& name) {
+  LocalFile file;
+  net::Socket data;
+  std::string openError;
+  Reply reply;
+  if (passive_) {
+    if (!file.Open(localPath, &openError)) return FailedWith(openError);
+    const Sent connected = ConnectPassive(&data);
+    if (connected != Sent::Done) return connected;
+  } else {
+    if (!OpenDataListener() || !SendCommand(dataPortVerb_, dataPortArgument_)) return Sent::Lost;
+    // The local file is opened while the server answers, and before STOR: a file that cannot be
+    // read must not leave an empty copy on the server.
+    const bool opened = file.Open(localPath, &openError);
+    if (!ReadFinalReply(&reply)) return Sent::Lost;
+    if (!reply.IsPositive()) {
+      FailWithReply(reply);
+      return reply.code >= 500 ? Sent::NoPortMode : Sent::Failed;
+    }
+    if (!opened) return FailedWith(openError);
+  }
+  if (!SendCommand("STOR", name)) return Sent::Lost;
+  const Sent started = passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
+  if (started != Sent::Done) {
+    // A fresh port for the next file keeps a late connection for this one from being taken for it.
+    dataListener_.socket.Close();
+    return started;
+  }
+  if (fixedDataPort_) dataListener_.socket.Close();
+
+  std::string readError;
+  std::string sendError;
+  const bool sent = SendFile(file, data, &readError, &sendError);
+  // A reset instead of an orderly end tells the server the file is incomplete.
+  if (sent) {
+    data.Close();
+  } else {
+    data.Abort();
+  }
+  file.Close();
+  const bool answered = ReadFinalReply(&reply);
+  if (!readError.empty()) {
+    Fail("Reading the local file failed: " + readError);
+    return answered ? Sent::Failed : Sent::Lost;
+  }
+  if (!answered) {
+    if (!sendError.empty()) Fail("Sending the file failed: " + sendError);
+    return Sent::Lost;
+  }
+  if (!reply.IsPositive()) {
+    FailWithReply(reply);
+    return reply.code == kTransferAborted && !passive_ ? Sent::NoPortMode : Sent::Failed;
+  }
+  if (!sendError.empty()) return FailedWith("Sending the file failed: " + sendError);
+  return Sent::Done;
+}
+
+CFtpConnection::Sent CFtpConnection::FailedWith(const std::string& reason) {
+  Fail(reason);
+  return Sent::Failed;
+}
+
+CFtpConnection::Sent CFtpConnection::Refusal(const Reply& reply) {
+  FailWithReply(reply);
+  if (!control_.IsOpen()) return Sent::Lost;
+  if (reply.code == kDataConnectionFailed || reply.code == kTransferAborted) {
+    return passive_ ? Sent::Failed : Sent::NoPortMode;
+  }
+  if (reply.IsPositive()) Fail("The server ended the transfer before it began: " + reply.Line());
+  return reply.code >= 500 ? Sent::Refused : Sent::Failed;
+}
+
+CFtpConnection::Sent CFtpConnection::AwaitGoAhead() {
+  Reply reply;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  if (!ReadReply(&reply, deadline)) return Sent::Lost;
+  return reply.IsPreliminary() ? Sent::Done : Refusal(reply);
+}
+
+CFtpConnection::Sent CFtpConnection::AcceptDataConnection(net::Socket* data) {
+  const int wait = timeoutMs_ < ftp::kActiveConnectWaitMs ? timeoutMs_ : ftp::kActiveConnectWaitMs;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait);
+  const Clock::time_point replyDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  for (;;) {
+    if (!parser_.HasReply()) {
+      // Most servers connect before they send the go-ahead, so the connection is usually
+      // waiting already and is taken without a wait.
+      std::string peer;
+      int peerPort = 0;
+      std::string error = net::kTimedOutText;
+      const int taken = net::AcceptWaiting(dataListener_.socket, data, &peer, &peerPort, &error);
+      if (taken < 0) return Break("The data connection failed: " + error), Sent::Lost;
+      if (taken > 0 && !peerAddress_.empty() && peer != peerAddress_) {
+        // Only the server may deliver the file's data; anyone else is turned away.
+        data->Abort();
+        continue;
+      }
+      if (taken > 0) {
+        if (peerPort < kFirstPrivilegedPort) fixedDataPort_ = true;
+        return Sent::Done;
+      }
+      const int left = MillisecondsUntil(deadline);
+      const int ready =
+          left > 0 ? net::WaitReadable(dataListener_.socket, control_, left, &error) : -1;
+      if (ready < 0) {
+        // The server may still be trying: the control connection is out of step from here.
+        Break("The server did not open the data connection: " + error);
+        return Sent::NoPortMode;
+      }
+      if (ready == 0) continue;
+    }
+    Reply reply;
+    if (!ReadReply(&reply, replyDeadline)) return Sent::Lost;
+    if (!reply.IsPreliminary()) return Refusal(reply);
+  }
+}
+
+CFtpConnection::Sent CFtpConnection::ConnectPassive(net::Socket* data) {
+  Reply reply;
+  int port = 0;
+  if (!noEpsv_) {
+    if (!Exchange("EPSV", "", &reply)) return Sent::Lost;
+    if (reply.code == 229) port = PassivePort(reply);
+    // A server that does not know EPSV may still know PASV (IPv4 only).
+    noEpsv_ = port == 0 && reply.code >= 500;
+  }
+  if (noEpsv_ && peerAddress_.find(':') == std::string::npos) {
+    if (!Exchange("PASV", "", &reply)) return Sent::Lost;
+    if (reply.code == 227) port = PassivePort(reply);
+  }
+  if (port <= 0 || port > 65535) {
+    FailWithReply(reply);
+    return Sent::NoPortMode;
+  }
+  std::string error;
+  if (!net::Connect(peerAddress_, port, timeoutMs_, data, &error)) {
+    return FailedWith("Could not open the data connection: " + error);
+  }
+  return Sent::Done;
+}
+
+bool CFtpConnection::OpenDataListener() {
+  if (dataListener_.socket.IsOpen()) return true;
+  std::string error;
+  if (!net::ListenBeside(control_, &dataListener_, &error)) {
+    return Fail("Could not open a port for the data connection: " + error);
+  }
+  const std::string port = std::to_string(dataListener_.port);
+  if (dataListener_.isIPv6) {
+    dataPortVerb_ = "EPRT";
+    dataPortArgument_ = "|2|" + WithoutScope(dataListener_.addressText) + "|" + port + "|";
+    return true;
+  }
+  std::string hostPart = dataListener_.addressText;
+  for (char& c : hostPart) {
+    if (c == '.') c = ',';
+  }
+  dataPortVerb_ = "PORT";
+  dataPortArgument_ = hostPart + "," + std::to_string(dataListener_.port / 256) + "," +
+                      std::to_string(dataListener_.port % 256);
+  return true;
+}
+
+bool CFtpConnection::SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
+                              std::string* sendError) {
+  if (buffer_.empty()) buffer_.resize(ftp::kTransferBufferBytes);
+  bytesSent_ = 0;
+  for (;;) {
+    const long got = file.Read(buffer_.data(), buffer_.size(), readError);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    if (!net::SendAll(data, buffer_.data(), static_cast<std::size_t>(got), timeoutMs_, sendError)) {
+      return false;
+    }
+    bytesSent_ += static_cast<std::uint64_t>(got);
+  }
+}
