@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "files/no_disk_prompts_win.h"
 #include "files/text.h"
 #include "files/wide_win.h"
 #include "net/system_error.h"
@@ -75,6 +76,7 @@ bool CFileFind::FindFile(const std::string& pattern) {
   Close();
   failureReason_.clear();
   const std::wstring widePattern = WideFromUtf8(pattern);
+  const NoDiskPrompts quiet;
   auto listing = std::make_unique<Listing>();
   listing->search = FindFirstFileW(widePattern.c_str(), &listing->next);
   if (listing->search == INVALID_HANDLE_VALUE) {
@@ -102,6 +104,7 @@ bool CFileFind::FindFile(const std::string& pattern) {
 bool CFileFind::FindNextFile() {
   if (!listing_ || !listing_->hasNext) return false;
   listing_->current = listing_->next;
+  const NoDiskPrompts quiet;
   listing_->hasNext = ::FindNextFileW(listing_->search, &listing_->next) != FALSE;
   if (!listing_->hasNext) failureReason_ = ReasonFor(GetLastError(), std::wstring());
   return listing_->hasNext;

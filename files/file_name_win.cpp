@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "files/no_disk_prompts_win.h"
 #include "files/text.h"
 #include "files/wide_win.h"
 
@@ -20,6 +21,7 @@ std::string AfterLastSeparator(const std::string& path) {
 // the path names no file.
 std::wstring ConvertedPath(DWORD(WINAPI* convert)(LPCWSTR, LPWSTR, DWORD),
                            const std::wstring& path) {
+  const NoDiskPrompts quiet;
   DWORD size = convert(path.c_str(), nullptr, 0);
   for (int tries = 0; size > 0 && tries < 2; ++tries) {
     std::wstring result(size, L'\0');

@@ -1,5 +1,6 @@
 #include "files/local_file.h"
 
+#include "files/no_disk_prompts_win.h"
 #include "files/text.h"
 #include "files/wide_win.h"
 #include "net/system_error.h"
@@ -21,6 +22,7 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 bool LocalFile::Open(const std::string& path, std::string* error) {
   Close();
+  const NoDiskPrompts quiet;
   // Full sharing: a file another program keeps open for writing (a log) must still be readable.
   const HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
