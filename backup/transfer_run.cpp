@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "files/file_find.h"
+#include "files/file_name.h"
+#include "files/text.h"
 #include "ftp/internet_session.h"
 
 const char* const kCreateDirectoryQuestion =
@@ -20,6 +22,7 @@ const char* const kLineBreakEntryText = "The entry contains a line break";
 struct FailedUpload {
   std::string path;
   std::string reason;
+  bool folder;  // a wildcard entry whose directory could not be read
 };
 
 class Uploader {
@@ -28,11 +31,14 @@ class Uploader {
 
   void Send(const std::string& localPath, const std::string& remoteName) {
     if (!connection_.PutFile(localPath, remoteName, kFtpTransferTypeBinary, 1)) {
-      failures_.push_back({localPath, connection_.LastError()});
+      failures_.push_back({localPath, connection_.LastError(), false});
     }
   }
   void Refuse(const std::string& entry, const std::string& reason) {
-    failures_.push_back({entry, reason});
+    failures_.push_back({entry, reason, false});
+  }
+  void RefuseFolder(const std::string& entry, const std::string& reason) {
+    failures_.push_back({entry, reason, true});
   }
   const std::vector<FailedUpload>& Failures() const { return failures_; }
 
@@ -41,10 +47,20 @@ class Uploader {
   std::vector<FailedUpload> failures_;
 };
 
+std::string Counted(int count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string Summary(const std::vector<FailedUpload>& failures) {
   const int count = static_cast<int>(failures.size());
-  std::string text = count == 1 ? std::string("1 file could not be sent:\n")
-                                : std::to_string(count) + " files could not be sent:\n";
+  int folders = 0;
+  for (const FailedUpload& failure : failures) folders += failure.folder ? 1 : 0;
+  const int files = count - folders;
+  std::string text;
+  if (files > 0) text = Counted(files, "file", "files") + " could not be sent";
+  if (files > 0 && folders > 0) text += " and ";
+  if (folders > 0) text += Counted(folders, "folder", "folders") + " could not be read";
+  text += ":\n";
   for (int i = 0; i < count && i < kMaxNamedFailures; ++i) {
     // A name with a line break would make the list unreadable.
     std::string path = failures[static_cast<std::size_t>(i)].path;
@@ -69,6 +85,9 @@ void SendMatches(const std::string& pattern, CFileFind& finder, Uploader& upload
       uploader.Send(finder.GetFilePath(), finder.GetFileName());
     }
   }
+  // A folder that is gone, locked or on a drive that is away would otherwise send nothing and
+  // say nothing, and the user would trust a backup that is not there. No match is no failure.
+  if (!finder.FailureReason().empty()) uploader.RefuseFolder(pattern, finder.FailureReason());
   finder.Close();
 }
 
@@ -91,7 +110,7 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
     window.Pause(kShowPauseMs);
   }
 
-  const std::string& directory = settings.remoteDirectory;
+  const std::string directory = AnsiToUtf8(settings.remoteDirectory);
   if (ftp::HasLineBreak(directory)) {
     throw CInternetException(
         "The remote directory contains a line break. Correct it in the settings.");
@@ -118,13 +137,15 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
   for (int i = 0; i < count; ++i) {
     // Stepped before the work, so the bar is full while the last entry is being sent.
     window.StepProgress();
-    const std::string entry = window.Entry(i);
+    const std::string entry = AnsiToUtf8(window.Entry(i));
     if (ftp::HasLineBreak(entry)) {
       uploader.Refuse(entry, kLineBreakEntryText);
     } else if (entry.find('*') != std::string::npos) {
       SendMatches(entry, finder, uploader);
     } else {
-      uploader.Send(entry, RemoteNameOf(entry));
+      // An entry kept under its short name (its long one has no ANSI form) is sent under the
+      // long one; what is left of a separator is cut so no name leaves the remote directory.
+      uploader.Send(entry, RemoteNameOf(LongFileName(entry)));
     }
   }
   window.ResetProgress();

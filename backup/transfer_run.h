@@ -3,6 +3,7 @@
 
 #include <string>
 
+// Texts as the edits hold them, in the ANSI code page.
 struct TransferSettings {
   std::string serverAddress;
   std::string remoteDirectory;
@@ -11,6 +12,8 @@ struct TransferSettings {
 };
 
 // What a transfer run needs from the main window. The dialog implements it; tests use a fake.
+// Entries come as the list box holds them, in the ANSI code page; the texts the run shows are
+// UTF-8, so a file name the code page cannot hold is still shown as it is.
 class TransferWindow {
  public:
   virtual ~TransferWindow() = default;
@@ -33,7 +36,8 @@ struct TransferOptions {
 
 extern const char* const kCreateDirectoryQuestion;
 extern const char* const kContinueInDefaultQuestion;
-// Failed uploads named one by one in the closing summary; the rest are only counted.
+// Failed uploads, and wildcard entries whose folder could not be read, named one by one in the
+// closing summary; the rest are only counted.
 constexpr int kMaxNamedFailures = 10;
 
 // A failed connection or login, or a remote directory that cannot be sent, leaves as

@@ -8,9 +8,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace {
+
+std::string ReasonFor(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return kFolderMissingReason;
+    case EACCES:
+    case EPERM:
+      return kFolderDeniedReason;
+    case ENOMEDIUM:
+      return kDriveNotReadyReason;
+    default:
+      return std::strerror(error);
+  }
+}
 
 std::string CurrentDirectory() {
   char buffer[PATH_MAX];
@@ -31,14 +48,18 @@ struct CFileFind::Listing {
     if (directory != nullptr) closedir(directory);
   }
 
-  // Reads ahead to the next matching name.
-  void Advance() {
+  // Reads ahead to the next matching name. Returns 0, or the errno of a directory that failed.
+  int Advance() {
     hasNext = false;
-    while (dirent* entry = readdir(directory)) {
+    for (;;) {
+      // Only errno tells the end of the directory from a failure.
+      errno = 0;
+      const dirent* entry = readdir(directory);
+      if (entry == nullptr) return errno;
       if (fnmatch(namePattern.c_str(), entry->d_name, FNM_CASEFOLD) == 0) {
         next = entry->d_name;
         hasNext = true;
-        return;
+        return 0;
       }
     }
   }
@@ -50,6 +71,7 @@ CFileFind::~CFileFind() = default;
 
 bool CFileFind::FindFile(const std::string& pattern) {
   Close();
+  failureReason_.clear();
   const std::size_t slash = pattern.rfind('/');
   std::string directory = slash == std::string::npos ? std::string() : pattern.substr(0, slash);
   if (slash == 0) directory = "/";
@@ -58,10 +80,13 @@ bool CFileFind::FindFile(const std::string& pattern) {
   }
   auto listing = std::make_unique<Listing>();
   listing->directory = opendir(directory.c_str());
-  if (listing->directory == nullptr) return false;
+  if (listing->directory == nullptr) {
+    failureReason_ = ReasonFor(errno);
+    return false;
+  }
   listing->root = directory;
   listing->namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-  listing->Advance();
+  if (const int error = listing->Advance()) failureReason_ = ReasonFor(error);
   if (!listing->hasNext) return false;
   listing_ = std::move(listing);
   return true;
@@ -70,7 +95,7 @@ bool CFileFind::FindFile(const std::string& pattern) {
 bool CFileFind::FindNextFile() {
   if (!listing_ || !listing_->hasNext) return false;
   listing_->current = listing_->next;
-  listing_->Advance();
+  if (const int error = listing_->Advance()) failureReason_ = ReasonFor(error);
   return listing_->hasNext;
 }
 

@@ -2,6 +2,11 @@
 
 #include <windows.h>
 
+#include "files/no_disk_prompts_win.h"
+#include "files/text.h"
+#include "files/wide_win.h"
+#include "net/system_error.h"
+
 // The class's member names are also Windows macros that would rename them here.
 #undef FindNextFile
 
@@ -9,13 +14,53 @@ namespace {
 
 constexpr DWORD kFullPathChars = 32768;
 
+// The root of the pattern's drive ("C:\" or "\\server\share\"); empty for a relative pattern.
+std::wstring DriveRoot(const std::wstring& pattern) {
+  if (pattern.size() >= 2 && pattern[1] == L':') return pattern.substr(0, 2) + L"\\";
+  if (pattern.rfind(L"\\\\", 0) != 0) return std::wstring();
+  const std::size_t server = pattern.find(L'\\', 2);
+  const std::size_t share = server == std::wstring::npos ? server : pattern.find(L'\\', server + 1);
+  return share == std::wstring::npos ? std::wstring() : pattern.substr(0, share + 1);
+}
+
+// Empty for a directory that was read: no match is not a failure.
+std::string ReasonFor(DWORD code, const std::wstring& pattern) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_NO_MORE_FILES:
+      return std::string();
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_NAME: {  // a file where a folder should be, for some file systems
+      // An unplugged stick's or a dropped share's folders are not gone: the drive is.
+      const std::wstring root = DriveRoot(pattern);
+      const bool driveAway =
+          !root.empty() && GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES;
+      return driveAway ? kDriveNotReadyReason : kFolderMissingReason;
+    }
+    case ERROR_ACCESS_DENIED:
+    case ERROR_NETWORK_ACCESS_DENIED:
+      return kFolderDeniedReason;
+    case ERROR_NOT_READY:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NETNAME_DELETED:
+      return kDriveNotReadyReason;
+    default:
+      return AnsiToUtf8(SystemErrorText(code));
+  }
+}
+
 }  // namespace
 
 struct CFileFind::Listing {
   HANDLE search = INVALID_HANDLE_VALUE;
   std::string root;  // absolute, ending with a backslash
-  WIN32_FIND_DATAA current{};
-  WIN32_FIND_DATAA next{};
+  WIN32_FIND_DATAW current{};
+  WIN32_FIND_DATAW next{};
   bool hasNext = false;
 
   ~Listing() {
@@ -29,21 +74,29 @@ CFileFind::~CFileFind() = default;
 
 bool CFileFind::FindFile(const std::string& pattern) {
   Close();
+  failureReason_.clear();
+  const std::wstring widePattern = WideFromUtf8(pattern);
+  const NoDiskPrompts quiet;
   auto listing = std::make_unique<Listing>();
-  listing->search = FindFirstFileA(pattern.c_str(), &listing->next);
-  if (listing->search == INVALID_HANDLE_VALUE) return false;
+  listing->search = FindFirstFileW(widePattern.c_str(), &listing->next);
+  if (listing->search == INVALID_HANDLE_VALUE) {
+    failureReason_ = ReasonFor(GetLastError(), widePattern);
+    return false;
+  }
   listing->hasNext = true;
   // The directory part of the pattern, made absolute against the current directory.
-  std::string full(kFullPathChars, '\0');
-  char* namePart = nullptr;
-  const DWORD length = GetFullPathNameA(pattern.c_str(), kFullPathChars, &full[0], &namePart);
+  std::wstring full(kFullPathChars, L'\0');
+  wchar_t* namePart = nullptr;
+  const DWORD length = GetFullPathNameW(widePattern.c_str(), kFullPathChars, &full[0], &namePart);
+  std::string root;
   if (length > 0 && length < kFullPathChars) {
     full.resize(namePart != nullptr ? static_cast<std::size_t>(namePart - full.data()) : length);
+    root = Utf8FromWide(full);
   } else {
-    full = pattern.substr(0, pattern.find_last_of("\\/") + 1);
+    root = pattern.substr(0, pattern.find_last_of("\\/") + 1);
   }
-  if (!full.empty() && full.back() != '\\' && full.back() != '/') full += '\\';
-  listing->root = full;
+  if (!root.empty() && root.back() != '\\' && root.back() != '/') root += '\\';
+  listing->root = root;
   listing_ = std::move(listing);
   return true;
 }
@@ -51,16 +104,18 @@ bool CFileFind::FindFile(const std::string& pattern) {
 bool CFileFind::FindNextFile() {
   if (!listing_ || !listing_->hasNext) return false;
   listing_->current = listing_->next;
-  listing_->hasNext = ::FindNextFileA(listing_->search, &listing_->next) != FALSE;
+  const NoDiskPrompts quiet;
+  listing_->hasNext = ::FindNextFileW(listing_->search, &listing_->next) != FALSE;
+  if (!listing_->hasNext) failureReason_ = ReasonFor(GetLastError(), std::wstring());
   return listing_->hasNext;
 }
 
 std::string CFileFind::GetFilePath() const {
-  return listing_ ? listing_->root + listing_->current.cFileName : std::string();
+  return listing_ ? listing_->root + GetFileName() : std::string();
 }
 
 std::string CFileFind::GetFileName() const {
-  return listing_ ? std::string(listing_->current.cFileName) : std::string();
+  return listing_ ? Utf8FromWide(std::wstring(listing_->current.cFileName)) : std::string();
 }
 
 bool CFileFind::IsDirectory() const {

@@ -12,8 +12,9 @@ class LocalFile {
   LocalFile(const LocalFile&) = delete;
   LocalFile& operator=(const LocalFile&) = delete;
 
-  // Opens an existing regular file for reading. Another program may hold the file open for
-  // writing (a log being written) and it is still read. On failure `error` gets the system's text.
+  // Opens an existing regular file (path in UTF-8) for reading. Another program may hold the file
+  // open for writing (a log being written) and it is still read. On failure `error` gets the
+  // system's text, in UTF-8.
   bool Open(const std::string& path, std::string* error);
   // Returns the number of bytes read, 0 at the end of the file, or -1 on a failure.
   long Read(char* buffer, std::size_t size, std::string* error);

@@ -1,5 +1,8 @@
 #include "files/local_file.h"
 
+#include "files/no_disk_prompts_win.h"
+#include "files/text.h"
+#include "files/wide_win.h"
 #include "net/system_error.h"
 
 #include <windows.h>
@@ -10,7 +13,8 @@ namespace {
 constexpr std::size_t kMaxRead = 0x40000000;
 const char* const kNotAFileText = "Not a regular file";
 
-std::string SystemText(DWORD code) { return SystemErrorText(code); }
+// The system speaks the ANSI code page; everything beside a file name here is UTF-8.
+std::string SystemText(DWORD code) { return AnsiToUtf8(SystemErrorText(code)); }
 
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
@@ -18,8 +22,9 @@ HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 bool LocalFile::Open(const std::string& path, std::string* error) {
   Close();
+  const NoDiskPrompts quiet;
   // Full sharing: a file another program keeps open for writing (a log) must still be readable.
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+  const HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

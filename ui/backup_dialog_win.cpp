@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "backup/schedule.h"
+#include "files/file_name.h"
+#include "files/wide_win.h"
 #include "framework/message_box.h"
 #include "framework/time_value.h"
 #include "resources/resource.h"
@@ -30,22 +32,29 @@ constexpr std::size_t kDirectoryBufferSize = 1000;
 // Room for a few thousand names picked at once; a selection still larger is reported, not dropped.
 constexpr std::size_t kSelectionBufferSize = 65536;
 
-// The selection up to and including its closing empty name, in the ANSI code page.
-std::string WideSelectionToAnsi(const std::vector<wchar_t>& selection) {
+// The selection up to and including its closing empty name, in UTF-8.
+std::string WideSelectionToUtf8(const std::vector<wchar_t>& selection) {
   std::size_t length = 0;
   while (length + 1 < selection.size() &&
          !(selection[length] == L'\0' && selection[length + 1] == L'\0')) {
     ++length;
   }
-  length += 2;
-  int bytes = ::WideCharToMultiByte(CP_ACP, 0, selection.data(), static_cast<int>(length), nullptr,
-                                    0, nullptr, nullptr);
-  std::string ansi(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) {
-    ::WideCharToMultiByte(CP_ACP, 0, selection.data(), static_cast<int>(length), &ansi[0], bytes,
-                          nullptr, nullptr);
-  }
-  return ansi;
+  return Utf8FromWide(selection.data(), length + 2);
+}
+
+std::wstring NotAddedText(const std::vector<std::string>& paths) {
+  std::string text =
+      paths.size() == 1
+          ? std::string(
+                "This file cannot be added: its name has characters this system cannot "
+                "keep in the backup list, and it has no short name to stand in for it. "
+                "Rename the file to back it up.\n")
+          : std::to_string(paths.size()) +
+                " files cannot be added: their names have characters this system cannot keep in "
+                "the backup list, and they have no short names to stand in for them. Rename the "
+                "files to back them up.\n";
+  for (const std::string& path : paths) text += "\n" + path;
+  return WideFromUtf8(text);
 }
 }  // namespace
 
@@ -283,7 +292,7 @@ bool BackupDialog::AskYesNo(const std::string& text) {
   return AfxMessageBox(text, MB_YESNO) == IDYES;
 }
 
-void BackupDialog::Tell(const std::string& text) { AfxMessageBox(text, MB_OK); }
+void BackupDialog::Tell(const std::string& text) { AfxMessageBox(WideFromUtf8(text), MB_OK); }
 
 int BackupDialog::EntryCount() {
   LRESULT count = ::SendMessageA(backupList_, LB_GETCOUNT, 0, 0);
@@ -319,7 +328,7 @@ void BackupDialog::ResetProgress() {
 
 void BackupDialog::OnAddFiles() {
   // The wide dialog, converted to the ANSI code page here: Wine's ANSI open-file dialog hands back
-  // a multiple selection in UTF-16.
+  // a multiple selection in UTF-16, and a name the code page cannot hold needs its short form.
   std::vector<wchar_t> selection(kSelectionBufferSize, L'\0');
   OPENFILENAMEW dialog = {};
   dialog.lStructSize = sizeof(dialog);
@@ -337,10 +346,18 @@ void BackupDialog::OnAddFiles() {
     }
     return;
   }
-  std::string ansi = WideSelectionToAnsi(selection);
-  for (const std::string& path : SelectedPaths(ansi.data(), ansi.size())) {
-    ::SendMessageA(backupList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  const std::string utf8 = WideSelectionToUtf8(selection);
+  std::vector<std::string> notAdded;
+  for (const std::string& path : SelectedPaths(utf8.data(), utf8.size())) {
+    // A "?" in place of a letter would name no file, or another one.
+    std::string entry;
+    if (AnsiPathOf(path, &entry)) {
+      ::SendMessageA(backupList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    } else {
+      notAdded.push_back(path);
+    }
   }
+  if (!notAdded.empty()) AfxMessageBox(NotAddedText(notAdded), MB_OK);
 }
 
 void BackupDialog::OnAddWildcard() {

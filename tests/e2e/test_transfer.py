@@ -188,3 +188,56 @@ def test_remote_directory_with_a_line_break_is_refused(quillory, ftp_server, wor
     assert buttons == ["ok"]
     app.answer("ok")
     assert ftp_server.files() == {}
+
+
+CYRILLIC = "\u041e\u0442\u0447\u0451\u0442.log"  # Отчёт.log
+CHINESE = "\u62a5\u544a.log"  # 报告.log
+
+
+def test_wildcard_matches_that_the_code_page_cannot_hold_arrive_under_their_names(quillory, ftp_server,
+                                                                                 workdir):
+    logs = make_files(workdir / "logs", {CYRILLIC: b"cyrillic", CHINESE: b"chinese", "plain.log": b"plain"})
+    app = start(quillory, ftp_server, [wine_path(logs) + "\\*.log"])
+    run_test_settings(app)
+    assert app.no_message_box()
+    assert ftp_server.files() == {CYRILLIC: b"cyrillic", CHINESE: b"chinese", "plain.log": b"plain"}
+
+
+def test_wildcard_folder_that_cannot_be_read_is_named_and_the_rest_is_sent(quillory, ftp_server, workdir,
+                                                                          wine_session):
+    make_files(workdir, {"here.txt": b"here", "logs/a.log": b"A"})
+    gone = wine_path(workdir / "gone") + "\\*.log"
+    # A drive letter Wine maps to nothing stands for a card reader without a card.
+    devices = wine_session.prefix / "dosdevices"
+    away = next(f"{d}:\\logs\\*.log" for d in "QRSTUVWXY" if not (devices / f"{d.lower()}:").exists())
+    app = start(quillory, ftp_server, [gone, wine_path(workdir / "here.txt"), away,
+                                       wine_path(workdir / "logs") + "\\*.none",
+                                       wine_path(workdir / "logs") + "\\*.log"])
+    run_test_settings(app)
+    buttons, text = app.message_box()
+    assert buttons == ["ok"]
+    assert text == ("2 folders could not be read:\n\n"
+                    f"{gone} (The folder does not exist)\n"
+                    f"{away} (The drive is not ready or not connected)")
+    app.answer("ok")
+    assert ftp_server.files() == {"here.txt": b"here", "a.log": b"A"}
+
+
+def test_file_picked_under_a_name_the_code_page_cannot_hold_is_kept_short_and_sent_long(quillory, ftp_server,
+                                                                                      workdir):
+    from test_list_editing import OPEN_CAPTION, navigate, open_file_dialog, wait_closed
+    picked = make_files(workdir / "picked", {CYRILLIC: b"picked"})
+    app = start(quillory, ftp_server, [])
+    open_file_dialog(app)
+    navigate(app, wine_path(picked))
+    assert app.driver.call("select-all-items", OPEN_CAPTION) == "1"
+    app.driver.call("click", OPEN_CAPTION, "1")
+    wait_closed(app, OPEN_CAPTION)
+    [entry] = app.list_items()
+    # The folder's own name where the code page holds it, the file's short name where it does not.
+    assert entry.startswith(wine_path(picked) + "\\") and "?" not in entry and entry.isascii(), entry
+    app.apply()
+    assert app.settings()["FileListEntry0"][1] == entry.encode("latin-1") + b"\0"
+    run_test_settings(app)
+    assert app.no_message_box()
+    assert ftp_server.files() == {CYRILLIC: b"picked"}

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_find.h"
 #include "ftp/internet_session.h"
 #include "tests/unit/ftp_test_support.h"
 
@@ -321,6 +322,41 @@ TEST_F(TransferRunTest, FailureBoxNamesAtMostTenFiles) {
   Run(Settings(server));
   ASSERT_EQ(window_.told.size(), 1u);
   EXPECT_EQ(window_.told[0].rfind("1 file could not be sent:", 0), 0u) << window_.told[0];
+}
+
+TEST_F(TransferRunTest, WildcardWhoseFolderCannotBeReadIsNamedAndTheRestIsSent) {
+  FaultServer server({});
+  std::filesystem::create_directories(local_ / "logs");
+  WriteFile(local_ / "logs/a.log", "A");
+  const std::string gone = local_ / "gone/*.log";
+  const std::string goneText = gone + " (" + kFolderMissingReason + ")";
+  const std::string missing = local_ / "missing.txt";
+  struct Case {
+    std::vector<std::string> entries;
+    std::string heading;  // empty: no box at all
+  };
+  const Case cases[] = {
+      {{gone, local_ / "logs/*.log"}, "1 folder could not be read:\n"},
+      {{gone, local_ / "gone2/*"}, "2 folders could not be read:\n"},
+      {{missing, gone, missing + "2"},
+       "2 files could not be sent and 1 folder could not be read:\n"},
+      {{local_ / "logs/*.none", local_ / "logs/*.log"}, ""},  // no match is no failure
+  };
+  for (const Case& c : cases) {
+    window_ = FakeWindow();
+    window_.visible = true;
+    window_.entries = c.entries;
+    Run(Settings(server));
+    if (c.heading.empty()) {
+      EXPECT_TRUE(window_.told.empty()) << window_.told.front();
+      continue;
+    }
+    ASSERT_EQ(window_.told.size(), 1u);
+    const std::string& text = window_.told[0];
+    EXPECT_EQ(text.rfind(c.heading, 0), 0u) << text;
+    EXPECT_NE(text.find("\n" + goneText), std::string::npos) << text;
+  }
+  EXPECT_EQ(Stors(server), (std::vector<std::string>{"a.log", "a.log"}));
 }
 
 TEST_F(TransferRunTest, ServerRefusalsAreCountedToo) {

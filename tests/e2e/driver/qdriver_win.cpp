@@ -147,6 +147,12 @@ HWND OpenMenuOrFail() {
   return menuWindow;
 }
 
+BOOL CALLBACK TakeListView(HWND hwnd, LPARAM param) {
+  if (ClassName(hwnd) != WC_LISTVIEWA) return TRUE;
+  *reinterpret_cast<HWND*>(param) = hwnd;
+  return FALSE;
+}
+
 HWND ItemOrFail(HWND dialog, const std::string& id) {
   HWND item = ::GetDlgItem(dialog, std::atoi(id.c_str()));
   if (item == nullptr) throw Failure{"no control " + id};
@@ -430,6 +436,21 @@ std::string Run(const std::vector<std::string>& args) {
     SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), LB_SETCURSEL,
                static_cast<WPARAM>(number(3)), 0);
     return "";
+  }
+  if (verb == "select-all-items") {
+    // Every item of the list view somewhere inside a window (the open-file dialog's file list),
+    // selected as a user's Ctrl+A would: the dialog then fills in the names itself, in UTF-16,
+    // also names this driver could not type.
+    HWND list = nullptr;
+    ::EnumChildWindows(FindWindowOrFail(arg(1)), TakeListView, reinterpret_cast<LPARAM>(&list));
+    if (list == nullptr) throw Failure{"no list view"};
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    RemoteBuffer remote(list, sizeof(item));
+    remote.Write(&item);
+    SendOrFail(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), remote.Address());
+    return std::to_string(SendOrFail(list, LVM_GETSELECTEDCOUNT, 0, 0));
   }
   if (verb == "list-add") {
     std::string text = arg(3);
