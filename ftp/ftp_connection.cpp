@@ -1,5 +1,7 @@
 #include "ftp/ftp_connection.h"
 
+#include "files/text.h"
+
 #include <random>
 #include <thread>
 
@@ -201,8 +203,21 @@ bool CFtpConnection::SetType(char type) {
   return true;
 }
 
-bool CFtpConnection::SetCurrentDirectory(const std::string& directory) {
-  if (directory.empty()) return Fail("No directory name is given");
+bool CFtpConnection::ForServer(const std::string& name, std::string* wire) {
+  // Names come in UTF-8; a server that has not said it speaks UTF-8 gets the ANSI code page, as
+  // older clients on this system would send.
+  if (offersUtf8_) {
+    *wire = name;
+    return true;
+  }
+  return Utf8ToAnsi(name, wire) ||
+         Fail("The server takes no names in UTF-8, and this name has no form it can take");
+}
+
+bool CFtpConnection::SetCurrentDirectory(const std::string& name) {
+  std::string directory;
+  if (name.empty()) return Fail("No directory name is given");
+  if (!ForServer(name, &directory)) return false;
   const bool entered = WithReconnect([&] { return ExchangeExpectingPositive("CWD", directory); });
   // Kept as a path a reconnect can enter from the login's directory.
   if (entered)
@@ -211,15 +226,19 @@ bool CFtpConnection::SetCurrentDirectory(const std::string& directory) {
   return entered;
 }
 
-bool CFtpConnection::CreateDirectory(const std::string& directory) {
-  if (directory.empty()) return Fail("No directory name is given");
+bool CFtpConnection::CreateDirectory(const std::string& name) {
+  std::string directory;
+  if (name.empty()) return Fail("No directory name is given");
+  if (!ForServer(name, &directory)) return false;
   return WithReconnect([&] { return ExchangeExpectingPositive("MKD", directory); });
 }
 
 bool CFtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
                              unsigned flags, std::uintptr_t /*context*/) {
   const char type = flags == kFtpTransferTypeAscii ? 'A' : 'I';
-  return WithReconnect([&] { return SetType(type) && Store(localPath, remoteName); });
+  std::string wireName;
+  if (!ForServer(remoteName, &wireName)) return false;
+  return WithReconnect([&] { return SetType(type) && Store(localPath, wireName); });
 }
 
 void CFtpConnection::Close() {

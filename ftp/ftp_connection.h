@@ -108,6 +108,8 @@ class CFtpConnection {
   bool ExchangeExpectingPositive(const std::string& verb, const std::string& argument);
   void CloseConnections();
   void AskFeatures();
+  // The form of a UTF-8 name that this server takes; false when it can take none.
+  bool ForServer(const std::string& name, std::string* wire);
   // After a lost connection: connect, log in and enter the directory again.
   bool Reconnect();
   // Runs step; when it fails because the connection was lost, reconnects and runs it once more.
