@@ -118,6 +118,7 @@ class CFtpConnection {
 
   bool Store(const std::string& localPath, const std::string& remoteName);
   Sent SendTo(const std::string& localPath, const std::string& name);
+  Sent Upload(const std::string& localPath, const std::string& name);
   Sent FailedWith(const std::string& reason);
   // What a negative (or early positive) answer to STOR means for the upload.
   Sent Refusal(const ftp::Reply& reply);

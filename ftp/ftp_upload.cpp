@@ -123,6 +123,14 @@ void CFtpConnection::Remove(const std::string& name) {
 }
 
 CFtpConnection::Sent CFtpConnection::SendTo(const std::string& localPath, const std::string& name) {
+  const Sent sent = Upload(localPath, name);
+  // Some servers connect as soon as they have the port, others late for a transfer that failed;
+  // a fresh port for the next file keeps such a connection from being taken for it.
+  if (sent != Sent::Done || fixedDataPort_) dataListener_.socket.Close();
+  return sent;
+}
+
+CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const std::string& name) {
   LocalFile file;
   net::Socket data;
   std::string openError;
@@ -145,12 +153,7 @@ CFtpConnection::Sent CFtpConnection::SendTo(const std::string& localPath, const 
   }
   if (!SendCommand("STOR", name)) return Sent::Lost;
   const Sent started = passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
-  if (started != Sent::Done) {
-    // A fresh port for the next file keeps a late connection for this one from being taken for it.
-    dataListener_.socket.Close();
-    return started;
-  }
-  if (fixedDataPort_) dataListener_.socket.Close();
+  if (started != Sent::Done) return started;
 
   std::string readError;
   std::string sendError;
