@@ -33,7 +33,7 @@ echo "== end-to-end tests"
 cd "$root/tests/e2e"
 /usr/bin/python3 -m pytest -q -p no:cacheprovider --ignore=test_release32.py
 
-echo "== end-to-end tests of the 32-bit release program (emulated: minutes)"
+echo "== end-to-end tests of the 32-bit release program (minutes where it runs emulated)"
 started=$SECONDS
 # -rs: where this machine cannot run 32-bit code, the report says why the tests were skipped.
 /usr/bin/python3 -m pytest -q -p no:cacheprovider -rs test_release32.py
