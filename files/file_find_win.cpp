@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "files/no_disk_prompts_win.h"
-#include "files/text.h"
 #include "files/wide_win.h"
 #include "net/system_error.h"
 
@@ -50,7 +49,7 @@ std::string ReasonFor(DWORD code, const std::wstring& pattern) {
     case ERROR_NETNAME_DELETED:
       return kDriveNotReadyReason;
     default:
-      return AnsiToUtf8(SystemErrorText(code));
+      return SystemErrorText(code);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "files/local_file.h"
 
 #include "files/no_disk_prompts_win.h"
-#include "files/text.h"
 #include "files/wide_win.h"
 #include "net/system_error.h"
 
@@ -14,7 +13,7 @@ constexpr std::size_t kMaxRead = 0x40000000;
 const char* const kNotAFileText = "Not a regular file";
 
 // The system speaks the ANSI code page; everything beside a file name here is UTF-8.
-std::string SystemText(DWORD code) { return AnsiToUtf8(SystemErrorText(code)); }
+std::string SystemText(DWORD code) { return SystemErrorText(code); }
 
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 

@@ -3,5 +3,5 @@
 
 #include <string>
 
-// Windows: FormatMessage's text for a Win32 or Winsock error code, without the trailing line break.
+// Windows: the system's text for a Win32 or Winsock error code, in UTF-8, without the line break.
 std::string SystemErrorText(unsigned long code);

@@ -438,9 +438,8 @@ std::string Run(const std::vector<std::string>& args) {
     return "";
   }
   if (verb == "select-all-items") {
-    // Every item of the list view somewhere inside a window (the open-file dialog's file list),
-    // selected as a user's Ctrl+A would: the dialog then fills in the names itself, in UTF-16,
-    // also names this driver could not type.
+    // Ctrl+A in the list view inside a window (the open-file dialog's files): the dialog then
+    // takes the names itself, also those this driver cannot type.
     HWND list = nullptr;
     ::EnumChildWindows(FindWindowOrFail(arg(1)), TakeListView, reinterpret_cast<LPARAM>(&list));
     if (list == nullptr) throw Failure{"no list view"};
