@@ -10,6 +10,9 @@
 
 const char* const kCreateDirectoryQuestion =
     "The specified destination directory cannot be found, do you wish to create it?";
+const char* const kCertificateChangedQuestion =
+    "The server's certificate has changed since the last backup.\n\n"
+    "New fingerprint (SHA-256):\n";
 const char* const kContinueInDefaultQuestion =
     "Do you still wish to continue, placing the files in a default directory?";
 
@@ -98,11 +101,30 @@ std::string RemoteNameOf(const std::string& entry) {
   return separator == std::string::npos ? entry : entry.substr(separator + 1);
 }
 
+bool AcceptCertificate(const std::string& server, const std::string& fingerprint,
+                       TransferWindow& window) {
+  const std::string stored = window.StoredCertificate();
+  const std::string record = server + " " + fingerprint;
+  if (stored == record) return true;
+  const bool changed = stored.rfind(server + " ", 0) == 0;
+  if (changed && !window.AskYesNo(kCertificateChangedQuestion + fingerprint +
+                                  "\n\nDo you want to trust it and go on with the backup?")) {
+    return false;
+  }
+  window.StoreCertificate(record);
+  return true;
+}
+
 int SendBackup(const TransferSettings& settings, TransferWindow& window,
                const TransferOptions& options) {
   CFileFind finder;
   CInternetSession session;
   session.SetTimeout(options.timeoutMs);
+  session.SetReconnectPause(options.reconnectPauseMs);
+  session.SetCertificateCheck([&window](const ftp::ServerAddress& server,
+                                        const net::TlsPeer& peer) {
+    return AcceptCertificate(server.host + ":" + std::to_string(server.port), peer.sha256, window);
+  });
 
   const bool wasVisible = window.IsVisible();
   if (!wasVisible) {
@@ -115,8 +137,14 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
     throw CInternetException(
         "The remote directory contains a line break. Correct it in the settings.");
   }
-  std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
-      settings.serverAddress, settings.loginName, settings.password, 0, false);
+  std::unique_ptr<CFtpConnection> connection;
+  try {
+    connection = session.GetFtpConnection(settings.serverAddress, settings.loginName,
+                                          settings.password, 0, false);
+  } catch (const CertificateRefusedException&) {
+    // The user said no to the certificate: that answer ends the run, with no box after it.
+    return kRunResult;
+  }
 
   if (!directory.empty() && !connection->SetCurrentDirectory(directory)) {
     // A lost connection says nothing about the directory: no question about creating it.

@@ -28,11 +28,23 @@ class TransferWindow {
   virtual void SetProgressRange(int count) = 0;  // range 0..count, position 0, step 1
   virtual void StepProgress() = 0;
   virtual void ResetProgress() = 0;  // position 0
+  // The certificate trusted on first use, as "host:port FINGERPRINT"; empty when none is.
+  virtual std::string StoredCertificate() = 0;
+  virtual void StoreCertificate(const std::string& record) = 0;
 };
 
 struct TransferOptions {
-  int timeoutMs = 60000;  // shortened by tests
+  int timeoutMs = 60000;        // shortened by tests
+  int reconnectPauseMs = 3000;  // likewise
 };
+
+extern const char* const kCertificateChangedQuestion;
+
+// Whether to go on with a certificate Windows does not trust: silently when it is the one trusted
+// before for this server or the first one seen for it (which is then kept), and by the user's
+// answer when it has changed.
+bool AcceptCertificate(const std::string& server, const std::string& fingerprint,
+                       TransferWindow& window);
 
 extern const char* const kCreateDirectoryQuestion;
 extern const char* const kContinueInDefaultQuestion;

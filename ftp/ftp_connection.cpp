@@ -63,6 +63,8 @@ bool CFtpConnection::Break(const std::string& reason) {
 }
 
 void CFtpConnection::CloseConnections() {
+  controlTls_.reset();
+  dataSecure_ = false;
   control_.Close();
   dataListener_.socket.Close();
 }
@@ -78,6 +80,7 @@ bool CFtpConnection::Connect(const ftp::ServerAddress& address) {
   address_ = address;
   parser_ = ReplyParser();
   brokenReason_.clear();
+  certificateRefused_ = false;
   lastReply_ = Reply();
   currentType_ = 0;
   std::string error;
@@ -100,10 +103,16 @@ bool CFtpConnection::SendCommand(const std::string& verb, const std::string& arg
   }
   const std::string line = (argument.empty() ? verb : verb + " " + argument) + "\r\n";
   std::string error;
-  if (!net::SendAll(control_, line.data(), line.size(), timeoutMs_, &error)) {
-    return Break("Sending to the server failed: " + error);
-  }
-  return true;
+  const bool sent = controlTls_
+                        ? controlTls_->Send(line.data(), line.size(), timeoutMs_, &error)
+                        : net::SendAll(control_, line.data(), line.size(), timeoutMs_, &error);
+  return sent || Break("Sending to the server failed: " + error);
+}
+
+long CFtpConnection::ReceiveControl(char* buffer, std::size_t size, int timeoutMs,
+                                    std::string* error) {
+  return controlTls_ ? controlTls_->Receive(buffer, size, timeoutMs, error)
+                     : net::Receive(control_, buffer, size, timeoutMs, error);
 }
 
 bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
@@ -111,7 +120,7 @@ bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
     const int left = MillisecondsUntil(deadline);
     std::string error = net::kTimedOutText;
     char chunk[kReceiveChunkBytes];
-    const long got = left > 0 ? net::Receive(control_, chunk, sizeof chunk, left, &error) : -1;
+    const long got = left > 0 ? ReceiveControl(chunk, sizeof chunk, left, &error) : -1;
     if (got < 0) return Break("No reply from the server: " + error);
     if (got == 0) return Break("The server closed the connection");
     parser_.Feed(chunk, static_cast<std::size_t>(got));
@@ -149,13 +158,49 @@ bool CFtpConnection::ExchangeExpectingPositive(const std::string& verb,
   return reply.IsPositive() || FailWithReply(reply);
 }
 
+bool CFtpConnection::SecureControl() {
+  const bool required = address_.security == ftp::Security::Required;
+  if (address_.security == ftp::Security::Off || (!required && !net::TlsAvailable())) return true;
+  Reply reply;
+  if (!Exchange("AUTH", "TLS", &reply)) return false;
+  if (reply.code != 234) {
+    if (!required) return true;
+    CloseConnections();
+    return Fail("The server does not offer encrypted connections (" + reply.Line() +
+                "), and the server address asks for them (ftpes://)");
+  }
+  auto channel = std::make_unique<net::TlsChannel>();
+  std::string error;
+  if (!channel->Handshake(control_, tlsCredentials_, address_.host, timeoutMs_, &error)) {
+    return Break("The secure connection to the server failed: " + error);
+  }
+  // Nothing of the login goes out before the certificate is accepted.
+  const net::TlsPeer& peer = channel->Peer();
+  if (!peer.trusted && !(certificateCheck_ && certificateCheck_(address_, peer))) {
+    certificateRefused_ = true;
+    return Break("The server's certificate was not accepted: " + peer.trustProblem);
+  }
+  controlTls_ = std::move(channel);
+  return true;
+}
+
 bool CFtpConnection::Login(const std::string& user, const std::string& password) {
+  if (!SecureControl()) return false;
   Reply reply;
   if (!Exchange("USER", user, &reply)) return false;
   if (!reply.IsPositive()) {
     if (!reply.IsIntermediate()) return FailWithReply(reply);
     if (!Exchange("PASS", password, &reply)) return false;
     if (!reply.IsPositive()) return FailWithReply(reply);
+  }
+  if (controlTls_) {
+    // Every data connection is encrypted too (PROT P needs PBSZ first).
+    dataSecure_ =
+        Exchange("PBSZ", "0", &reply) && Exchange("PROT", "P", &reply) && reply.IsPositive();
+    if (!Usable()) return false;
+    if (!dataSecure_ && address_.security == ftp::Security::Required) {
+      return FailWithReply(reply);
+    }
   }
   user_ = user;
   password_ = password;

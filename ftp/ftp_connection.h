@@ -11,11 +11,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ftp/ftp_reply.h"
 #include "net/socket.h"
+#include "net/tls.h"
 
 class LocalFile;
 
@@ -53,11 +56,17 @@ class CFtpConnection {
   void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
   // The pause before each reconnect (shortened by tests).
   void SetReconnectPause(int pauseMs) { reconnectPauseMs_ = pauseMs; }
+  // Asked about a certificate Windows does not trust, before anything of the login is sent;
+  // false ends the connection. Without one, such certificates are refused.
+  using CertificateCheck =
+      std::function<bool(const ftp::ServerAddress& server, const net::TlsPeer& peer)>;
+  void SetCertificateCheck(CertificateCheck check) { certificateCheck_ = std::move(check); }
 
   // Connects and reads the greeting.
   bool Connect(const ftp::ServerAddress& address);
-  // USER, then PASS unless the server accepted the user alone. Empty texts are sent as empty.
-  // Then asks what the server offers (FEAT).
+  // AUTH TLS unless the address says plain FTP, then USER, then PASS unless the server accepted
+  // the user alone (empty texts are sent as empty), then PBSZ and PROT on a secure connection,
+  // and FEAT.
   bool Login(const std::string& user, const std::string& password);
   // 'I' (binary) or 'A' (text).
   bool SetType(char type);
@@ -78,6 +87,9 @@ class CFtpConnection {
 
   bool IsConnected() const { return control_.IsOpen(); }
   bool IsPassive() const { return passive_; }
+  bool IsSecure() const { return controlTls_ != nullptr; }
+  // The certificate was refused (by the check, or for want of one): no login was sent.
+  bool CertificateRefused() const { return certificateRefused_; }
   // Why the last step failed, fit for the user: the server's reply or the system's text.
   const std::string& LastError() const { return lastError_; }
   // The last reply read (code 0 when the last step failed before a reply came).
@@ -85,6 +97,7 @@ class CFtpConnection {
 
  private:
   using Clock = std::chrono::steady_clock;
+  struct DataChannel;
   // How an upload to one name ended.
   enum class Sent {
     Done,
@@ -102,6 +115,11 @@ class CFtpConnection {
   bool Break(const std::string& reason);
   bool Usable();
   bool SendCommand(const std::string& verb, const std::string& argument);
+  long ReceiveControl(char* buffer, std::size_t size, int timeoutMs, std::string* error);
+  // A reply is waiting in the TLS layer, where no wait on the socket would see it.
+  bool ControlHeld() const { return controlTls_ && controlTls_->HasBuffered(); }
+  bool SecureControl();
+  bool SecureData(DataChannel* data);
   bool ReadReply(ftp::Reply* reply, Clock::time_point deadline);
   bool ReadFinalReply(ftp::Reply* reply);
   bool Exchange(const std::string& verb, const std::string& argument, ftp::Reply* reply);
@@ -123,11 +141,10 @@ class CFtpConnection {
   // What a negative (or early positive) answer to STOR means for the upload.
   Sent Refusal(const ftp::Reply& reply);
   bool OpenDataListener();
-  Sent AcceptDataConnection(net::Socket* data);
-  Sent ConnectPassive(net::Socket* data);
+  Sent AcceptDataConnection(DataChannel* data);
+  Sent ConnectPassive(DataChannel* data);
   Sent AwaitGoAhead();
-  bool SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
-                std::string* sendError);
+  bool SendFile(LocalFile& file, DataChannel& data, std::string* readError, std::string* sendError);
   // Renames the complete upload over the old copy, learning how the server lets that be done.
   bool PutInPlace(const std::string& temporary, const std::string& remoteName);
   // Deletes a name; the result does not matter and the last error stays.
@@ -135,7 +152,12 @@ class CFtpConnection {
 
   int timeoutMs_;
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
+  CertificateCheck certificateCheck_;
   net::Socket control_;
+  net::TlsCredentials tlsCredentials_;
+  std::unique_ptr<net::TlsChannel> controlTls_;
+  bool dataSecure_ = false;
+  bool certificateRefused_ = false;
   net::Listener dataListener_;
   // The PORT or EPRT command that names dataListener_.
   std::string dataPortVerb_;

@@ -1,6 +1,8 @@
 #include "ftp/ftp_reply.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace ftp {
 
@@ -119,11 +121,26 @@ void ReplyParser::AppendToCurrent(const std::string& line) {
   current_.text += line;
 }
 
-bool ParseServerAddress(const std::string& text, int defaultPort, ServerAddress* out,
+bool ParseServerAddress(const std::string& field, int defaultPort, ServerAddress* out,
                         std::string* error) {
   const char* const kBadPort = "The port in the server address must be a number from 1 to 65535";
   ServerAddress parsed;
   parsed.port = defaultPort;
+  std::string rest = field;
+  for (const auto& [scheme, security] :
+       {std::pair{"ftpes://", Security::Required}, std::pair{"ftp://", Security::Off}}) {
+    const std::size_t length = std::strlen(scheme);
+    if (rest.size() >= length &&
+        std::equal(scheme, scheme + length, rest.begin(), [](char a, char b) {
+          return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+        })) {
+      rest.erase(0, length);
+      parsed.security = security;
+      if (!rest.empty() && rest.back() == '/') rest.pop_back();
+      break;
+    }
+  }
+  const std::string& text = rest;  // the address without its scheme from here on
   if (!text.empty() && text[0] == '[') {
     const std::size_t close = text.find(']');
     if (close == std::string::npos) {

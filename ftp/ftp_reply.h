@@ -48,13 +48,22 @@ class ReplyParser {
   std::deque<Reply> ready_;
 };
 
+// How strictly a connection asks for TLS, by the server field's scheme.
+enum class Security {
+  WhenOffered,  // a bare host: TLS when the server offers it
+  Required,     // ftpes://: never a login in the clear
+  Off,          // ftp://: plain FTP
+};
+
 struct ServerAddress {
   std::string host;
   int port = kDefaultPort;
+  Security security = Security::WhenOffered;
 };
 
 // "host", "host:port", "[v6-address]", "[v6-address]:port", or a bare IPv6 literal (which has no
-// port). defaultPort applies when the text names none.
+// port), each with an optional "ftpes://" or "ftp://" in front and "/" behind. defaultPort applies
+// when the text names none.
 bool ParseServerAddress(const std::string& text, int defaultPort, ServerAddress* out,
                         std::string* error);
 

@@ -9,6 +9,11 @@ namespace {
 constexpr int kDataConnectionFailed = 425;
 constexpr int kTransferAborted = 426;
 constexpr int kFirstPrivilegedPort = 1024;
+constexpr int kSessionReuseRequired = 522;
+const char* const kSessionReuseText =
+    "The server insists that data connections resume the TLS session of the control "
+    "connection, which this computer's secure connections did not do. Turn that requirement off "
+    "on the server (require_ssl_reuse=NO, TLSOptions NoSessionReuseRequired or the like)";
 
 using Clock = std::chrono::steady_clock;
 
@@ -52,6 +57,38 @@ int PassivePort(const ftp::Reply& reply) {
 }  // namespace
 
 using ftp::Reply;
+
+// The data connection of one upload, in the clear or over TLS.
+struct CFtpConnection::DataChannel {
+  net::Socket socket;
+  std::unique_ptr<net::TlsChannel> tls;  // declared after the socket: ends before it
+
+  bool Send(const char* data, std::size_t size, int timeoutMs, std::string* error) {
+    return tls ? tls->Send(data, size, timeoutMs, error)
+               : net::SendAll(socket, data, size, timeoutMs, error);
+  }
+  // An orderly end (with TLS, a close_notify) says the file is whole; a reset says it is not.
+  void Finish(bool whole, int timeoutMs) {
+    std::string ignored;
+    if (whole && tls) whole = tls->Shutdown(timeoutMs, &ignored);
+    tls.reset();
+    if (whole) {
+      socket.Close();
+    } else {
+      socket.Abort();
+    }
+  }
+};
+
+bool CFtpConnection::SecureData(DataChannel* data) {
+  if (!dataSecure_) return true;
+  data->tls = std::make_unique<net::TlsChannel>();
+  std::string error;
+  // The same credentials and name as the control connection: servers ask data connections to
+  // resume its session.
+  return data->tls->Handshake(data->socket, tlsCredentials_, address_.host, timeoutMs_, &error) ||
+         Fail("The secure data connection failed: " + error);
+}
 
 bool CFtpConnection::Store(const std::string& localPath, const std::string& remoteName) {
   if (!Usable()) return false;
@@ -132,7 +169,7 @@ CFtpConnection::Sent CFtpConnection::SendTo(const std::string& localPath, const 
 
 CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const std::string& name) {
   LocalFile file;
-  net::Socket data;
+  DataChannel data;
   std::string openError;
   Reply reply;
   if (passive_) {
@@ -154,16 +191,18 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   if (!SendCommand("STOR", name)) return Sent::Lost;
   const Sent started = passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
   if (started != Sent::Done) return started;
+  if (!SecureData(&data)) {
+    data.Finish(false, timeoutMs_);
+    Reply answer;
+    if (!ReadFinalReply(&answer)) return Sent::Lost;
+    if (answer.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
+    return Sent::Failed;
+  }
 
   std::string readError;
   std::string sendError;
   const bool sent = SendFile(file, data, &readError, &sendError);
-  // A reset instead of an orderly end tells the server the file is incomplete.
-  if (sent) {
-    data.Close();
-  } else {
-    data.Abort();
-  }
+  data.Finish(sent, timeoutMs_);
   file.Close();
   const bool answered = ReadFinalReply(&reply);
   if (!readError.empty()) {
@@ -174,6 +213,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
     if (!sendError.empty()) Fail("Sending the file failed: " + sendError);
     return Sent::Lost;
   }
+  if (reply.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
   if (!reply.IsPositive()) {
     FailWithReply(reply);
     return reply.code == kTransferAborted && !passive_ ? Sent::NoPortMode : Sent::Failed;
@@ -188,6 +228,7 @@ CFtpConnection::Sent CFtpConnection::FailedWith(const std::string& reason) {
 }
 
 CFtpConnection::Sent CFtpConnection::Refusal(const Reply& reply) {
+  if (reply.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
   FailWithReply(reply);
   if (!control_.IsOpen()) return Sent::Lost;
   if (reply.code == kDataConnectionFailed || reply.code == kTransferAborted) {
@@ -204,12 +245,13 @@ CFtpConnection::Sent CFtpConnection::AwaitGoAhead() {
   return reply.IsPreliminary() ? Sent::Done : Refusal(reply);
 }
 
-CFtpConnection::Sent CFtpConnection::AcceptDataConnection(net::Socket* data) {
+CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) {
+  net::Socket* data = &channel->socket;
   const int wait = timeoutMs_ < ftp::kActiveConnectWaitMs ? timeoutMs_ : ftp::kActiveConnectWaitMs;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait);
   const Clock::time_point replyDeadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
   for (;;) {
-    if (!parser_.HasReply()) {
+    if (!parser_.HasReply() && !ControlHeld()) {
       // Most servers connect before they send the go-ahead, so the connection is usually
       // waiting already and is taken without a wait.
       std::string peer;
@@ -242,7 +284,7 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(net::Socket* data) {
   }
 }
 
-CFtpConnection::Sent CFtpConnection::ConnectPassive(net::Socket* data) {
+CFtpConnection::Sent CFtpConnection::ConnectPassive(DataChannel* data) {
   Reply reply;
   int port = 0;
   if (!noEpsv_) {
@@ -260,7 +302,7 @@ CFtpConnection::Sent CFtpConnection::ConnectPassive(net::Socket* data) {
     return Sent::NoPortMode;
   }
   std::string error;
-  if (!net::Connect(peerAddress_, port, timeoutMs_, data, &error)) {
+  if (!net::Connect(peerAddress_, port, timeoutMs_, &data->socket, &error)) {
     return FailedWith("Could not open the data connection: " + error);
   }
   return Sent::Done;
@@ -288,7 +330,7 @@ bool CFtpConnection::OpenDataListener() {
   return true;
 }
 
-bool CFtpConnection::SendFile(LocalFile& file, const net::Socket& data, std::string* readError,
+bool CFtpConnection::SendFile(LocalFile& file, DataChannel& data, std::string* readError,
                               std::string* sendError) {
   if (buffer_.empty()) buffer_.resize(ftp::kTransferBufferBytes);
   bytesSent_ = 0;
@@ -296,7 +338,7 @@ bool CFtpConnection::SendFile(LocalFile& file, const net::Socket& data, std::str
     const long got = file.Read(buffer_.data(), buffer_.size(), readError);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!net::SendAll(data, buffer_.data(), static_cast<std::size_t>(got), timeoutMs_, sendError)) {
+    if (!data.Send(buffer_.data(), static_cast<std::size_t>(got), timeoutMs_, sendError)) {
       return false;
     }
     bytesSent_ += static_cast<std::uint64_t>(got);

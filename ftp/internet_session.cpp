@@ -22,11 +22,14 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
                              " Check the server address.");
   }
   auto client = std::make_unique<CFtpConnection>(timeoutMs_);
+  client->SetReconnectPause(reconnectPauseMs_);
+  client->SetCertificateCheck(certificateCheck_);
   if (!client->Connect(address)) {
     throw CInternetException("Could not connect to " + server + ": " +
                              AsSentence(client->LastError()) + " Check the server address.");
   }
   if (!client->Login(user, password)) {
+    if (client->CertificateRefused()) throw CertificateRefusedException(client->LastError());
     if (!client->IsConnected()) {
       throw CInternetException("Could not log in to " + server + ": " +
                                AsSentence(client->LastError()));

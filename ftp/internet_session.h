@@ -14,12 +14,24 @@ class CInternetException : public std::runtime_error {
   explicit CInternetException(const std::string& reason) : std::runtime_error(reason) {}
 };
 
+// The user refused the server's certificate: the run ends, and there is nothing more to tell.
+class CertificateRefusedException : public CInternetException {
+ public:
+  using CInternetException::CInternetException;
+};
+
 class CInternetSession {
  public:
   CInternetSession() = default;
 
   // Every network wait of the connections made from now on gives up after this long.
   void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
+  // Pauses between reconnects, shortened by tests.
+  void SetReconnectPause(int pauseMs) { reconnectPauseMs_ = pauseMs; }
+  // Asked about certificates Windows does not trust (see CFtpConnection).
+  void SetCertificateCheck(CFtpConnection::CertificateCheck check) {
+    certificateCheck_ = std::move(check);
+  }
 
   // Connects and logs in, in active mode. server may name a port ("host:port", "[v6]:port");
   // a non-zero port applies when it names none, 0 means the protocol's default. Never returns
@@ -31,4 +43,6 @@ class CInternetSession {
 
  private:
   int timeoutMs_ = ftp::kDefaultTimeoutMs;
+  int reconnectPauseMs_ = ftp::kReconnectPauseMs;
+  CFtpConnection::CertificateCheck certificateCheck_;
 };

@@ -15,6 +15,8 @@ inline constexpr char kFileCountValue[] = "NumFiles";
 inline constexpr char kFileListEntryPrefix[] = "FileListEntry";
 inline constexpr char kSendTimeValue[] = "SendTime";
 inline constexpr char kAutoRunFlagValue[] = "AutoRunCheck";
+// The server certificate trusted on first use: "host:port FINGERPRINT" (SHA-256, hex pairs).
+inline constexpr char kServerCertificateValue[] = "ServerCertificate";
 
 // "FileListEntry%d": the zero-based index in decimal, no leading zeros.
 inline std::string FileListEntryName(std::uint32_t index) {

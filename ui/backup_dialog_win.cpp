@@ -326,6 +326,17 @@ void BackupDialog::ResetProgress() {
   ::UpdateWindow(progressBar_);
 }
 
+std::string BackupDialog::StoredCertificate() {
+  std::optional<RegistryValue> value =
+      settingsKey_ ? settingsKey_->Read(kServerCertificateValue) : std::nullopt;
+  std::optional<std::string> record = value ? DecodeText(*value) : std::nullopt;
+  return record ? *record : std::string();
+}
+
+void BackupDialog::StoreCertificate(const std::string& record) {
+  if (settingsKey_) settingsKey_->Write(kServerCertificateValue, EncodeText(record));
+}
+
 void BackupDialog::OnAddFiles() {
   // The wide dialog, converted to the ANSI code page here: Wine's ANSI open-file dialog hands back
   // a multiple selection in UTF-16, and a name the code page cannot hold needs its short form.

@@ -173,12 +173,17 @@ TEST(ReplyTest, LineIsFitForAMessageBox) {
 }
 
 TEST(ServerAddressTest, ParsesEveryForm) {
+  using ftp::Security;
   struct Case {
     std::string text;
     std::string host;
     int port;
+    Security security = Security::WhenOffered;
   };
   const std::vector<Case> cases = {
+      {"ftpes://nas.local:2121/", "nas.local", 2121, Security::Required},
+      {"FTPES://[::1]", "::1", 21, Security::Required},
+      {"ftp://ftp.example.com", "ftp.example.com", 21, Security::Off},
       {"ftp.example.com", "ftp.example.com", 21},
       {"ftp.example.com:2121", "ftp.example.com", 2121},
       {"127.0.0.1:1", "127.0.0.1", 1},
@@ -193,6 +198,7 @@ TEST(ServerAddressTest, ParsesEveryForm) {
     ASSERT_TRUE(ftp::ParseServerAddress(c.text, 21, &address, &error)) << c.text << ": " << error;
     EXPECT_EQ(address.host, c.host) << c.text;
     EXPECT_EQ(address.port, c.port) << c.text;
+    EXPECT_EQ(address.security, c.security) << c.text;
   }
   ftp::ServerAddress address;
   std::string error;

@@ -63,6 +63,9 @@ class FakeWindow : public TransferWindow {
   void SetProgressRange(int count) override { calls.push_back("Range " + std::to_string(count)); }
   void StepProgress() override { calls.push_back("Step"); }
   void ResetProgress() override { calls.push_back("Reset"); }
+  std::string StoredCertificate() override { return certificate; }
+  void StoreCertificate(const std::string& record) override { certificate = record; }
+  std::string certificate;
 };
 
 const std::string kCreate = std::string("Ask ") + kCreateDirectoryQuestion;
@@ -356,3 +359,32 @@ TEST_F(TransferRunTest, ServerRefusalsAreCountedToo) {
 }
 
 }  // namespace
+
+TEST(CertificateTrust, FirstUseIsKeptAChangeIsAsked) {
+  struct Case {
+    std::string stored;
+    std::vector<bool> answers;
+    bool accepted;
+    bool asked;
+    std::string storedAfter;
+  };
+  const std::string kNew = "nas:21 AA:BB";
+  const std::vector<Case> cases = {
+      {"", {}, true, false, kNew},                             // first use
+      {kNew, {}, true, false, kNew},                           // the same one again
+      {"other:21 AA:BB", {}, true, false, kNew},               // another server: its own first use
+      {"nas:21 CC:DD", {true}, true, true, kNew},              // changed, trusted by the user
+      {"nas:21 CC:DD", {false}, false, true, "nas:21 CC:DD"},  // changed, refused
+  };
+  for (const Case& c : cases) {
+    FakeWindow window;
+    window.certificate = c.stored;
+    window.answers = c.answers;
+    EXPECT_EQ(AcceptCertificate("nas:21", "AA:BB", window), c.accepted) << c.stored;
+    EXPECT_EQ(window.calls.size(), c.asked ? 1u : 0u) << c.stored;
+    const std::string asked = c.asked ? window.calls.at(0) : "changed since the last backup AA:BB";
+    EXPECT_NE(asked.find("changed since the last backup"), std::string::npos);
+    EXPECT_NE(asked.find("AA:BB"), std::string::npos);
+    EXPECT_EQ(window.certificate, c.storedAfter) << c.stored;
+  }
+}
