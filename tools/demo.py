@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""A real backup with the real program: an FTP server on 127.0.0.1, a few files, the program under
-wine64 with settings pointing at them, "Test Settings" pressed, and what arrived listed.
+"""A real backup with the real program: an FTP server on 127.0.0.1 that takes logins and files only
+over TLS, a few files, the program under wine64 with settings pointing at them, "Test Settings"
+pressed, and what arrived listed.
 
 Runs on $DISPLAY when there is one, otherwise in Xvfb (a screenshot is kept in build/artifacts/).
 """
 import logging
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import threading
@@ -26,7 +28,7 @@ PREFIX = Path(os.environ.get("QUILLORY_DEMO_PREFIX", Path.home() / ".cache" / "q
 
 def main():
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import TLS_FTPHandler
     from pyftpdlib.servers import FTPServer
 
     tmp = Path(tempfile.mkdtemp(prefix="quillory-demo-"))
@@ -38,14 +40,28 @@ def main():
     (files / "logs" / "monday.log").write_text("monday\n")
     (files / "logs" / "tuesday.log").write_text("tuesday\n")
 
+    # A self-signed certificate, as a NAS box would have: the program trusts it on first use.
+    cert = tmp / "server.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-keyout", str(cert), "-out", str(cert)],
+                   check=True, capture_output=True)
+    fingerprint = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in", str(cert)],
+                                 check=True, capture_output=True, text=True).stdout.strip().split("=")[1]
     authorizer = DummyAuthorizer()
     authorizer.add_user("demo", "demo-password", str(server_root), perm="elradfmwMT")
-    FTPHandler.authorizer = authorizer
+    handler = type("Handler", (TLS_FTPHandler,), {})
+    handler.authorizer = authorizer
+    handler.certfile = str(cert)
+    handler.tls_control_required = True  # no login in the clear
+    handler.tls_data_required = True     # no file in the clear
+    # A handler of our own keeps the server from setting up its chatty default log.
+    logging.getLogger("pyftpdlib").addHandler(logging.NullHandler())
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
-    server = FTPServer(("127.0.0.1", 0), FTPHandler)
+    server = FTPServer(("127.0.0.1", 0), handler)
     port = server.socket.getsockname()[1]
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    print(f"FTP server on 127.0.0.1:{port}, serving {server_root}")
+    print(f"FTP server on 127.0.0.1:{port}, serving {server_root}; logins and files over TLS only")
+    print(f"its certificate (self-signed), SHA-256 {fingerprint}")
 
     print("Wine prefix:", PREFIX)
     session = WineSession(prefix=PREFIX, display=os.environ.get("DISPLAY")).start()
@@ -53,7 +69,7 @@ def main():
     try:
         driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
         driver.call("reg-create-key", "HKCU", SETTINGS_KEY)
-        settings = {"server": f"127.0.0.1:{port}", "login": "demo", "password": "demo-password",
+        settings = {"server": f"ftpes://127.0.0.1:{port}", "login": "demo", "password": "demo-password",
                     "directory": "backup", "autorun": 0,
                     "files": [wine_path(files / "report.doc"), wine_path(files / "logs") + "\\*.log"]}
         for name, (vtype, data) in encode_settings(settings).items():
@@ -72,9 +88,13 @@ def main():
         for path in sorted((server_root / "backup").iterdir()):
             print(f"  backup/{path.name}  {path.stat().st_size} bytes")
         ok = sorted(p.name for p in (server_root / "backup").iterdir()) == ["monday.log", "report.doc", "tuesday.log"]
+        stored = driver.reg_get("HKCU", SETTINGS_KEY, "ServerCertificate")
+        trusted = stored[1].rstrip(b"\0").decode() if stored else ""
+        print("certificate the program trusted on first use:", trusted or "none")
+        ok = ok and trusted.endswith(fingerprint)
         app.command(TRAY_SHUTDOWN)
         app.wait_exit()
-        print("backup complete" if ok else "backup INCOMPLETE")
+        print("backup complete, over TLS" if ok else "backup INCOMPLETE")
         return 0 if ok else 1
     finally:
         driver.close()
