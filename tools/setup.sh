@@ -6,7 +6,7 @@ packages=(
   cmake make g++ googletest clang-format
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth imagemagick file
-  python3-pytest python3-pyftpdlib curl lftp openssl
+  python3-pytest python3-pyftpdlib python3-openssl curl lftp openssl
   qemu-user-static
 )
 missing=()
