@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Starts real FTP servers on 127.0.0.1 for the client tests, each on its own port and directory.
+"""Starts real FTP servers on 127.0.0.1 for the client tests, each on its own port and directory
+(on $FTPSERVERS_ADDRESS instead where that is set, as in a test's own network namespace).
 
 For every server it prints one line:
   SERVER <name> <port> <user> <password> <local upload dir> <remote upload dir>
@@ -33,7 +34,8 @@ PROFTPD = "/opt/ftpd/proftpd-core/usr/sbin/proftpd"
 PUREFTPD = "/opt/ftpd/pure-ftpd/usr/sbin/pure-ftpd"
 PURE_PW = "/opt/ftpd/pure-ftpd/usr/bin/pure-pw"
 VSFTPD_EMPTY_DIR = "/var/run/vsftpd/empty"
-ALL_SERVERS = ["pyftpdlib", "vsftpd", "proftpd", "pureftpd"]
+ALL_SERVERS = ["pyftpdlib", "vsftpd", "proftpd", "pureftpd", "vsftpd-passive"]
+ADDRESS = os.environ.get("FTPSERVERS_ADDRESS", "127.0.0.1")
 
 
 class Skip(Exception):
@@ -42,7 +44,7 @@ class Skip(Exception):
 
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
+        probe.bind((ADDRESS, 0))
         return probe.getsockname()[1]
 
 
@@ -52,7 +54,7 @@ def wait_for_greeting(port, process, log_path):
         if process.poll() is not None:
             raise Skip("exited at start: " + tail(log_path))
         try:
-            with socket.create_connection(("127.0.0.1", port), timeout=2) as probe:
+            with socket.create_connection((ADDRESS, port), timeout=2) as probe:
                 if probe.recv(512).startswith(b"220"):
                     return
         except OSError:
@@ -134,11 +136,11 @@ def serve_pyftpdlib(root, port):
     handler.authorizer = authorizer
     # Its default three-second pause after a refused login only slows the tests down.
     handler.auth_failed_timeout = 0.1
-    server = FTPServer(("127.0.0.1", port), handler)
+    server = FTPServer((ADDRESS, port), handler)
     server.serve_forever()
 
 
-def run_vsftpd(base, port):
+def run_vsftpd(base, port, settings=()):
     need_binary(VSFTPD)
     need_root()
     try:
@@ -158,7 +160,7 @@ def run_vsftpd(base, port):
                 [
                     "listen=YES",
                     "listen_ipv6=NO",
-                    "listen_address=127.0.0.1",
+                    "listen_address=" + ADDRESS,
                     "listen_port=%d" % port,
                     "background=NO",
                     "anonymous_enable=YES",
@@ -179,6 +181,7 @@ def run_vsftpd(base, port):
                     "xferlog_enable=NO",
                     "secure_chroot_dir=" + VSFTPD_EMPTY_DIR,
                     "vsftpd_log_file=" + log_path,
+                    *settings,
                     "",
                 ]
             )
@@ -213,7 +216,7 @@ def run_proftpd(base, port):
                     "DefaultServer on",
                     "UseIPv6 off",
                     "Port %d" % port,
-                    "DefaultAddress 127.0.0.1",
+                    "DefaultAddress " + ADDRESS,
                     "SocketBindTight on",
                     "User nobody",
                     "Group nogroup",
@@ -266,7 +269,7 @@ def run_pureftpd(base, port):
     )
     subprocess.run([PURE_PW, "mkdb", database, "-f", passwd], check=True, capture_output=True)
     process = start_and_wait(
-        [PUREFTPD, "-S", "127.0.0.1,%d" % port, "-l", "puredb:" + database, "-E", "-H", "-4"],
+        [PUREFTPD, "-S", "%s,%d" % (ADDRESS, port), "-l", "puredb:" + database, "-E", "-H", "-4"],
         port,
         log_path,
     )
@@ -278,6 +281,12 @@ RUNNERS = {
     "vsftpd": run_vsftpd,
     "proftpd": run_proftpd,
     "pureftpd": run_pureftpd,
+    # Active mode switched off, as at many hosts.
+    "vsftpd-passive": lambda base, port, *tls: run_vsftpd(base, port, *tls, settings=["port_enable=NO"]),
+    # PORT taken for any address: behind NAT its connection goes nowhere instead of being refused.
+    "vsftpd-promiscuous": lambda base, port, *tls: run_vsftpd(
+        base, port, *tls, settings=["port_promiscuous=YES"]
+    ),
 }
 
 
