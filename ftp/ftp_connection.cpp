@@ -66,7 +66,7 @@ void CFtpConnection::CloseConnections() {
   controlTls_.reset();
   dataSecure_ = false;
   control_.Close();
-  dataListener_.socket.Close();
+  CloseListener();
 }
 
 bool CFtpConnection::Usable() {
@@ -97,11 +97,18 @@ bool CFtpConnection::Connect(const ftp::ServerAddress& address) {
   return true;
 }
 
+std::string CFtpConnection::CommandLine(const std::string& verb, const std::string& argument) {
+  return (argument.empty() ? verb : verb + " " + argument) + "\r\n";
+}
+
 bool CFtpConnection::SendCommand(const std::string& verb, const std::string& argument) {
   if (HasLineBreak(argument)) {
     return Fail("A name that contains a line break cannot be sent to the server");
   }
-  const std::string line = (argument.empty() ? verb : verb + " " + argument) + "\r\n";
+  return SendLines(CommandLine(verb, argument));
+}
+
+bool CFtpConnection::SendLines(const std::string& line) {
   std::string error;
   const bool sent = controlTls_
                         ? controlTls_->Send(line.data(), line.size(), timeoutMs_, &error)

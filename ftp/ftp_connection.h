@@ -115,6 +115,9 @@ class CFtpConnection {
   bool Break(const std::string& reason);
   bool Usable();
   bool SendCommand(const std::string& verb, const std::string& argument);
+  static std::string CommandLine(const std::string& verb, const std::string& argument);
+  // Sends one or more whole command lines in one piece (arguments already checked).
+  bool SendLines(const std::string& lines);
   long ReceiveControl(char* buffer, std::size_t size, int timeoutMs, std::string* error);
   // A reply is waiting in the TLS layer, where no wait on the socket would see it.
   bool ControlHeld() const { return controlTls_ && controlTls_->HasBuffered(); }
@@ -141,6 +144,10 @@ class CFtpConnection {
   // What a negative (or early positive) answer to STOR means for the upload.
   Sent Refusal(const ftp::Reply& reply);
   bool OpenDataListener();
+  void CloseListener() {
+    dataListener_.socket.Close();
+    portArmed_ = false;
+  }
   Sent AcceptDataConnection(DataChannel* data);
   Sent ConnectPassive(DataChannel* data);
   Sent AwaitGoAhead();
@@ -187,6 +194,8 @@ class CFtpConnection {
   // no connection reuses the address pair of one still in TIME_WAIT.
   bool fixedDataPort_ = false;
   Replace replace_ = Replace::RenameOver;
+  // The server already has the listening port for the next upload (sent with the last rename).
+  bool portArmed_ = false;
   std::string temporaryName_;
   std::uint64_t bytesSent_ = 0;
 };
