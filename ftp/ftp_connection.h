@@ -88,6 +88,8 @@ class CFtpConnection {
   bool IsConnected() const { return control_.IsOpen(); }
   bool IsPassive() const { return passive_; }
   bool IsSecure() const { return controlTls_ != nullptr; }
+  // The server opens data connections from a fixed port, so each upload gets a port of its own.
+  bool HasFixedDataPort() const { return fixedDataPort_; }
   // The certificate was refused (by the check, or for want of one): no login was sent.
   bool CertificateRefused() const { return certificateRefused_; }
   // Why the last step failed, fit for the user: the server's reply or the system's text.
@@ -193,6 +195,7 @@ class CFtpConnection {
   // The server opens data connections from a fixed port (20): a new listening port per file, so
   // no connection reuses the address pair of one still in TIME_WAIT.
   bool fixedDataPort_ = false;
+  int lastDataPeerPort_ = 0;
   Replace replace_ = Replace::RenameOver;
   // The server already has the listening port for the next upload (sent with the last rename).
   bool portArmed_ = false;

@@ -282,7 +282,13 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) 
         continue;
       }
       if (taken > 0) {
-        if (peerPort < kFirstPrivilegedPort) fixedDataPort_ = true;
+        // Port 20, the control port less one (the protocol's default), or the same port twice:
+        // the server connects from a fixed port.
+        if (peerPort < kFirstPrivilegedPort || peerPort == address_.port - 1 ||
+            peerPort == lastDataPeerPort_) {
+          fixedDataPort_ = true;
+        }
+        lastDataPeerPort_ = peerPort;
         return Sent::Done;
       }
       const int left = MillisecondsUntil(deadline);

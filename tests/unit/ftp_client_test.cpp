@@ -145,6 +145,14 @@ TEST_P(RealServerTest, SecondUploadUnderTheSameNameReplacesTheFirst) {
   std::string stored;
   ASSERT_TRUE(ReadFile(server_.localUploadDir + "/" + remote, &stored));
   EXPECT_EQ(stored, "second");
+  // Many in a row, also from servers that connect from one fixed port; no temporary name is left.
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_TRUE(client.PutFile(local_ / "first", Unique(std::to_string(i)))) << client.LastError();
+  }
+  EXPECT_EQ(client.HasFixedDataPort(), GetParam() == "pureftpd");  // it connects from port 20
+  for (const auto& entry : std::filesystem::directory_iterator(server_.localUploadDir)) {
+    EXPECT_EQ(entry.path().filename().string().find("quillory-upload-"), std::string::npos);
+  }
 }
 
 TEST_P(RealServerTest, MakesAndEntersDirectories) {
