@@ -5,6 +5,9 @@ clean settings key, its own FTP server and its own directories.
 """
 
 import os
+import re
+import subprocess
+import sys
 import threading
 import time
 from pathlib import Path
@@ -12,7 +15,7 @@ from pathlib import Path
 import pytest
 
 from quillory_e2e import Driver, QuilloryApp, MAIN_CAPTION, SETTINGS_KEY, encode_settings
-from wine_session import ROOT, WineSession
+from wine_session import ARTIFACTS, ROOT, WineSession
 
 BUILD = Path(os.environ.get("QUILLORY_BUILD", ROOT / "build" / "win64"))
 
@@ -58,6 +61,12 @@ class FtpServer:
             commands.append(("received", path, time.time()))
 
         handler.on_file_received = on_file_received
+
+        def pre_process_command(handler_self, line, cmd, arg):
+            commands.append(("command", cmd, time.time()))
+            return FTPHandler.pre_process_command(handler_self, line, cmd, arg)
+
+        handler.pre_process_command = pre_process_command
         # A loop of its own: the library's shared default loop is gone once one server is closed.
         self.server = ThreadedFTPServer(("127.0.0.1", 0), handler, ioloop=IOLoop())
         self.port = self.server.socket.getsockname()[1]
@@ -83,6 +92,72 @@ class FtpServer:
     def stop(self):
         self.stopping.set()
         self.thread.join(timeout=10)
+
+
+class ServerProcess:
+    """One of the daemons of tests/servers/ftpservers.py (vsftpd, proftpd, pure-ftpd, pyftpdlib),
+    in a process of its own; with tls=(cert, key) it requires TLS on every connection."""
+
+    SCRIPT = ROOT / "tests" / "servers" / "ftpservers.py"
+
+    def __init__(self, name, tls=None, port=None, log_name=None):
+        self.log_name = log_name
+        command = [sys.executable, str(self.SCRIPT), name]
+        if tls:
+            command += ["--tls", str(tls[0]), str(tls[1])]
+        if port:
+            command += ["--port", str(port)]
+        self.name = name
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        fields = self.proc.stdout.readline().split()
+        self.proc.stdout.readline()  # READY
+        if fields[:1] != ["SERVER"]:
+            self.proc.stdin.close()
+            self.proc.wait(timeout=30)
+            pytest.skip(f"{name} cannot run here: {' '.join(fields[2:])}")
+        port, self.USER, self.PASSWORD, upload, self.directory = fields[2:7]
+        self.port = int(port)
+        self.upload = Path(upload)
+        self.base = self.upload.parents[1]  # where the harness keeps this server's files and logs
+
+    @property
+    def address(self):
+        return f"127.0.0.1:{self.port}"
+
+    def files(self):
+        """Relative path -> bytes of every file in the upload directory."""
+        return {str(p.relative_to(self.upload)): p.read_bytes()
+                for p in sorted(self.upload.rglob("*")) if p.is_file()}
+
+    def log(self):
+        return "".join(p.read_text(errors="replace") for p in sorted(self.base.glob("*.log")))
+
+    def stop(self):
+        """Stops the server (once). The harness removes its logs with it: with a log_name, they
+        are kept among the artefacts first."""
+        if self.proc.stdin.closed:
+            return
+        if self.log_name and self.proc.poll() is None:
+            ARTIFACTS.mkdir(parents=True, exist_ok=True)
+            (ARTIFACTS / (re.sub(r"[^\w.-]+", "_", self.log_name) + ".log")).write_text(self.log())
+        self.proc.stdin.close()
+        self.proc.wait(timeout=30)
+
+
+@pytest.fixture
+def ftp_servers(request):
+    """Factory: ftp_servers(name, tls=(cert, key), port=None) -> a started ServerProcess, stopped
+    after the test with its logs kept as artefacts."""
+    started = []
+
+    def start(name, tls=None, port=None):
+        server = ServerProcess(name, tls, port, f"{request.node.name}-{len(started)}-{name}")
+        started.append(server)
+        return server
+
+    yield start
+    for server in started:
+        server.stop()
 
 
 @pytest.fixture

@@ -1,5 +1,6 @@
 """Talking to the test driver and to the program under test."""
 
+import hashlib
 import struct
 import subprocess
 import time
@@ -7,9 +8,11 @@ import time
 MAIN_CAPTION = "Brannoch Quillory"
 BOX_TITLE = "Quillory"
 SETTINGS_KEY = r"Software\Brannoch\Quillory"
+ROOT_CERTIFICATES_KEY = r"Software\Microsoft\SystemCertificates\Root\Certificates"
 RUN_KEY = r"Software\Microsoft\Windows\CurrentVersion\Run"
 
 REG_SZ = 1
+REG_BINARY = 3
 REG_DWORD = 4
 
 # Control and command ids of the main window.
@@ -127,6 +130,14 @@ class Driver:
 
     def reg_set(self, root, key, name, vtype, data):
         self.call("reg-set", root, key, name, str(vtype), data.hex())
+
+    def add_root_certificate(self, der):
+        """Makes the current user's Windows trust a CA certificate (DER), written where the
+        system store keeps it: a key named by its SHA-1, holding it as a serialized store element
+        (property 32, the encoded certificate). Returns the key, for reg-delete-key."""
+        key = ROOT_CERTIFICATES_KEY + "\\" + hashlib.sha1(der).hexdigest().upper()
+        self.reg_set("HKCU", key, "Blob", REG_BINARY, struct.pack("<III", 32, 1, len(der)) + der)
+        return key
 
 
 def sz(text):

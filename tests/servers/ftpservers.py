@@ -9,7 +9,13 @@ or, when the server cannot run here:
 then "READY". The servers run until standard input closes; then they are stopped and their
 directories removed. The server daemons need root (they switch users and change root).
 
-  ftpservers.py [NAME ...]        start the named servers (all when none are named)
+  ftpservers.py [--tls CERT KEY] [--port N] [NAME ...]
+
+starts the named servers (all when none are named). With --tls each of them requires explicit TLS
+(AUTH TLS) with that certificate and key (PEM files) before login and on every data connection, and
+never requires a data connection to resume the control connection's TLS session; vsftpd fails an
+upload whose data connection ends without the client's close_notify. --port N puts the one named
+server on port N, so that a test can start it again where a client knows it.
 """
 
 import os
@@ -33,6 +39,7 @@ VSFTPD = "/usr/sbin/vsftpd"
 PROFTPD = "/opt/ftpd/proftpd-core/usr/sbin/proftpd"
 PUREFTPD = "/opt/ftpd/pure-ftpd/usr/sbin/pure-ftpd"
 PURE_PW = "/opt/ftpd/pure-ftpd/usr/bin/pure-pw"
+PROFTPD_MODULES = "/opt/ftpd/proftpd-core/usr/lib/proftpd"
 VSFTPD_EMPTY_DIR = "/var/run/vsftpd/empty"
 ALL_SERVERS = ["pyftpdlib", "vsftpd", "proftpd", "pureftpd", "vsftpd-passive"]
 ADDRESS = os.environ.get("FTPSERVERS_ADDRESS", "127.0.0.1")
@@ -111,7 +118,22 @@ def nobody_ids():
     return pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
 
 
-def run_pyftpdlib(base, port):
+class Tls:
+    """Where a server finds its certificate and key; None stands for plain FTP."""
+
+    def __init__(self, cert, key):
+        self.cert = os.path.abspath(cert)
+        self.key = os.path.abspath(key)
+
+    def copy_into(self, base):
+        """The pair copied where the server may read them after it has dropped root."""
+        for source, name in ((self.cert, "cert.pem"), (self.key, "key.pem")):
+            shutil.copyfile(source, os.path.join(base, name))
+            os.chmod(os.path.join(base, name), 0o600)
+        return Tls(os.path.join(base, "cert.pem"), os.path.join(base, "key.pem"))
+
+
+def run_pyftpdlib(base, port, tls=None):
     try:
         import pyftpdlib  # noqa: F401
     except ImportError:
@@ -119,20 +141,36 @@ def run_pyftpdlib(base, port):
     root = os.path.join(base, "root")
     os.makedirs(os.path.join(root, UPLOAD_DIR))
     log_path = os.path.join(base, "server.log")
-    process = start_and_wait([sys.executable, os.path.abspath(__file__), "--serve-pyftpdlib", root, str(port)], port, log_path)
+    command = [sys.executable, os.path.abspath(__file__), "--serve-pyftpdlib", root, str(port)]
+    if tls:
+        try:
+            import OpenSSL  # noqa: F401
+        except ImportError:
+            raise Skip("python3-openssl (pyftpdlib's TLS) is not installed")
+        command += [tls.cert, tls.key]
+    process = start_and_wait(command, port, log_path)
     return process, USER, PASSWORD, os.path.join(root, UPLOAD_DIR)
 
 
-def serve_pyftpdlib(root, port):
+def serve_pyftpdlib(root, port, cert=None, key=None):
     import logging
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import FTPServer
 
-    logging.basicConfig(level=logging.WARNING)
+    # With TLS, logins and transfers are logged, so a failed test shows how far the client got.
+    logging.basicConfig(level=logging.INFO if cert else logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, root, perm="elradfmwMT")
     handler = FTPHandler
+    if cert:
+        from pyftpdlib.handlers import TLS_FTPHandler
+
+        handler = TLS_FTPHandler
+        handler.certfile = cert
+        handler.keyfile = key
+        handler.tls_control_required = True
+        handler.tls_data_required = True
     handler.authorizer = authorizer
     # Its default three-second pause after a refused login only slows the tests down.
     handler.auth_failed_timeout = 0.1
@@ -140,7 +178,7 @@ def serve_pyftpdlib(root, port):
     server.serve_forever()
 
 
-def run_vsftpd(base, port, settings=()):
+def run_vsftpd(base, port, tls=None, settings=()):
     need_binary(VSFTPD)
     need_root()
     try:
@@ -186,12 +224,37 @@ def run_vsftpd(base, port, settings=()):
                 ]
             )
         )
+        if tls:
+            tls = tls.copy_into(base)
+            out.write(
+                "\n".join(
+                    [
+                        "ssl_enable=YES",
+                        "allow_anon_ssl=YES",
+                        "force_anon_logins_ssl=YES",
+                        "force_anon_data_ssl=YES",
+                        "force_local_logins_ssl=YES",
+                        "force_local_data_ssl=YES",
+                        "require_ssl_reuse=NO",
+                        # An upload ends with the client's close_notify, or it failed.
+                        "strict_ssl_read_eof=YES",
+                        # Its default suite list is one that OpenSSL 3 no longer offers.
+                        "ssl_ciphers=HIGH",
+                        "rsa_cert_file=" + tls.cert,
+                        "rsa_private_key_file=" + tls.key,
+                        "xferlog_enable=YES",
+                        "debug_ssl=YES",
+                        "log_ftp_protocol=YES",
+                        "",
+                    ]
+                )
+            )
     os.chmod(config, 0o600)
     process = start_and_wait([VSFTPD, config], port, log_path)
     return process, "anonymous", "quill@localhost", upload
 
 
-def run_proftpd(base, port):
+def run_proftpd(base, port, tls=None):
     need_binary(PROFTPD)
     need_root()
     uid, gid = nobody_ids()
@@ -246,11 +309,33 @@ def run_proftpd(base, port):
                 ]
             )
         )
+        if tls:
+            if not os.path.exists(os.path.join(PROFTPD_MODULES, "mod_tls.so")):
+                raise Skip("proftpd's mod_tls (package proftpd-mod-crypto) is not unpacked")
+            tls = tls.copy_into(base)
+            out.write(
+                "\n".join(
+                    [
+                        "ModulePath " + PROFTPD_MODULES,
+                        "LoadModule mod_tls.c",
+                        "TLSEngine on",
+                        "TLSLog " + os.path.join(base, "tls.log"),
+                        "TLSProtocol TLSv1.2 TLSv1.3",
+                        "TLSRSACertificateFile " + tls.cert,
+                        "TLSRSACertificateKeyFile " + tls.key,
+                        "TLSVerifyClient off",
+                        # Both the control and every data connection.
+                        "TLSRequired on",
+                        "TLSOptions NoSessionReuseRequired",
+                        "",
+                    ]
+                )
+            )
     process = start_and_wait([PROFTPD, "--nodaemon", "-c", config], port, log_path)
     return process, USER, PASSWORD, upload
 
 
-def run_pureftpd(base, port):
+def run_pureftpd(base, port, tls=None):
     need_binary(PUREFTPD)
     need_binary(PURE_PW)
     need_root()
@@ -268,11 +353,12 @@ def run_pureftpd(base, port):
         capture_output=True,
     )
     subprocess.run([PURE_PW, "mkdb", database, "-f", passwd], check=True, capture_output=True)
-    process = start_and_wait(
-        [PUREFTPD, "-S", "%s,%d" % (ADDRESS, port), "-l", "puredb:" + database, "-E", "-H", "-4"],
-        port,
-        log_path,
-    )
+    command = [PUREFTPD, "-S", "%s,%d" % (ADDRESS, port), "-l", "puredb:" + database, "-E", "-H", "-4"]
+    if tls:
+        tls = tls.copy_into(base)
+        # 3: TLS before login, and on every data connection.
+        command += ["--tls=3", "--certfile=%s,%s" % (tls.cert, tls.key)]
+    process = start_and_wait(command, port, log_path)
     return process, USER, PASSWORD, upload
 
 
@@ -301,7 +387,7 @@ def stop(process):
         pass
 
 
-def main(names):
+def main(names, tls=None, port=None):
     base = tempfile.mkdtemp(prefix="quillory-ftp-")
     # The daemons drop to other users, who must be able to reach their directories.
     os.chmod(base, 0o755)
@@ -312,10 +398,10 @@ def main(names):
             os.makedirs(server_dir)
             os.chmod(server_dir, 0o755)
             try:
-                port = free_port()
-                process, user, password, upload = RUNNERS[name](server_dir, port)
+                server_port = port or free_port()
+                process, user, password, upload = RUNNERS[name](server_dir, server_port, tls)
                 processes.append(process)
-                print("SERVER %s %d %s %s %s %s" % (name, port, user, password, upload, UPLOAD_DIR), flush=True)
+                print("SERVER %s %d %s %s %s %s" % (name, server_port, user, password, upload, UPLOAD_DIR), flush=True)
             except (Skip, subprocess.CalledProcessError, OSError) as reason:
                 print("SKIP %s %s" % (name, str(reason).replace("\n", " ")), flush=True)
         print("READY", flush=True)
@@ -326,8 +412,25 @@ def main(names):
         shutil.rmtree(base, ignore_errors=True)
 
 
+def parse(args):
+    import argparse
+
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--port", type=int)
+    parser.add_argument("names", nargs="*", metavar="NAME")
+    options = parser.parse_args(args)
+    unknown = sorted(set(options.names) - set(RUNNERS))
+    if unknown:
+        parser.error("unknown server: " + ", ".join(unknown))
+    if options.port and len(options.names) != 1:
+        parser.error("--port needs exactly one server name")
+    return options
+
+
 if __name__ == "__main__":
-    if len(sys.argv) == 4 and sys.argv[1] == "--serve-pyftpdlib":
-        serve_pyftpdlib(sys.argv[2], int(sys.argv[3]))
+    if len(sys.argv) in (4, 6) and sys.argv[1] == "--serve-pyftpdlib":
+        serve_pyftpdlib(sys.argv[2], int(sys.argv[3]), *sys.argv[4:])
     else:
-        main(sys.argv[1:])
+        options = parse(sys.argv[1:])
+        main(options.names, Tls(*options.tls) if options.tls else None, options.port)

@@ -1,0 +1,175 @@
+"""Backups over explicit TLS to real servers that refuse anything in the clear, with certificates
+made here: trusted on first use, changed, trusted by Windows; and servers without TLS."""
+
+import ftplib
+import io
+import os
+import ssl
+import subprocess
+import time
+from collections import namedtuple
+
+import pytest
+
+from quillory_e2e import REG_SZ, SETTINGS_KEY, TEST_SETTINGS, wine_path
+from test_transfer import make_files, run_test_settings
+
+CHANGED = "The server's certificate has changed since the last backup."
+NO_TLS = "does not offer encrypted connections"
+
+Certificate = namedtuple("Certificate", "cert key fingerprint")
+
+
+def certificate(directory, host="127.0.0.1", ca=None):
+    """A key and a certificate for host: self-signed, or signed by the Certificate ca."""
+    directory.mkdir(parents=True)
+    cert, key = directory / "cert.pem", directory / "key.pem"
+    name = f"IP:{host}" if host[0].isdigit() else f"DNS:{host}"
+    command = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key,
+               "-out", cert, "-subj", f"/CN={host}", "-addext", f"subjectAltName={name}"]
+    if ca:
+        command += ["-CA", ca.cert, "-CAkey", ca.key, "-addext", "basicConstraints=critical,CA:FALSE",
+                    "-addext", "extendedKeyUsage=serverAuth"]
+    subprocess.run(command, check=True, capture_output=True)
+    said = subprocess.run(["openssl", "x509", "-in", cert, "-noout", "-fingerprint", "-sha256"],
+                          check=True, capture_output=True, text=True).stdout
+    return Certificate(cert, key, said.strip().split("=", 1)[1])
+
+
+def der(cert):
+    return subprocess.run(["openssl", "x509", "-in", cert, "-outform", "DER"], check=True,
+                          capture_output=True).stdout
+
+
+def payload(workdir):
+    """More than one TLS record's worth, every byte value, and a file with no bytes at all."""
+    return make_files(workdir / "data", {"big.bin": os.urandom(3 * 1024 * 1024 + 17),
+                                         "bytes.bin": bytes(range(256)) * 64, "empty.txt": b""})
+
+
+def start(quillory, server, server_field, data):
+    return quillory(settings={"server": server_field, "login": server.USER, "password": server.PASSWORD,
+                              "directory": getattr(server, "directory", ""),
+                              "files": [wine_path(data) + "\\*"]})
+
+
+def sent(data):
+    return {p.name: p.read_bytes() for p in data.iterdir()}
+
+
+def stored_certificate(app):
+    value = app.driver.reg_get("HKCU", SETTINGS_KEY, "ServerCertificate")
+    return value and (value[0], value[1].rstrip(b"\0").decode("latin-1"))
+
+
+def assert_refuses_clear_text(server):
+    """The server itself refuses a login in the clear and a data connection in the clear, so
+    whatever reaches it came encrypted."""
+    unverified = ssl.create_default_context()
+    unverified.check_hostname = False
+    unverified.verify_mode = ssl.CERT_NONE
+    for client in (ftplib.FTP(timeout=10), ftplib.FTP_TLS(context=unverified, timeout=10)):
+        with client, pytest.raises(ftplib.all_errors):
+            client.connect("127.0.0.1", server.port)
+            client.login(server.USER, server.PASSWORD)  # FTP_TLS: AUTH TLS, data stays clear
+            client.storbinary(f"STOR {server.directory}/probe", io.BytesIO(b"clear"))
+    for leftover in server.upload.iterdir():
+        leftover.unlink()
+
+
+# vsftpd-passive refuses PORT: its data connections are the program's passive ones.
+@pytest.mark.parametrize("name, scheme", [("vsftpd", "ftpes://"), ("proftpd", ""), ("pureftpd", "ftpes://"),
+                                          ("pyftpdlib", ""), ("vsftpd-passive", "")])
+def test_self_signed_certificate_is_trusted_on_first_use(quillory, ftp_servers, workdir, name, scheme):
+    mine = certificate(workdir / "cert")
+    server = ftp_servers(name, tls=mine[:2])
+    assert_refuses_clear_text(server)
+    data = payload(workdir)
+    app = start(quillory, server, scheme + server.address, data)
+    run_test_settings(app)
+    assert app.no_message_box()
+    assert server.files() == sent(data)
+    assert stored_certificate(app) == (REG_SZ, f"{server.address} {mine.fingerprint}")
+    # The same certificate again: no question, and the backup goes through again.
+    for path in server.upload.iterdir():
+        path.unlink()
+    run_test_settings(app)
+    assert app.no_message_box()
+    assert server.files() == sent(data)
+
+
+def test_changed_certificate_is_asked_about_no_sends_nothing_yes_trusts_it(quillory, ftp_servers, workdir):
+    first, second = certificate(workdir / "first"), certificate(workdir / "second")
+    server = ftp_servers("vsftpd", tls=first[:2])
+    data = payload(workdir)
+    app = start(quillory, server, server.address, data)
+    run_test_settings(app)
+    assert server.files() == sent(data)
+    server.stop()
+    server = ftp_servers("vsftpd", tls=second[:2], port=server.port)
+
+    app.click(TEST_SETTINGS)
+    buttons, text = app.message_box(timeout=30)
+    assert buttons == ["yes", "no"] and text.startswith(CHANGED) and second.fingerprint in text, text
+    app.answer("no")
+    assert app.no_message_box(wait=3)  # the answer ends the run
+    assert server.files() == {}
+    assert '"AUTH TLS"' in server.log() and '"USER' not in server.log() and '"PASS' not in server.log()
+    assert stored_certificate(app) == (REG_SZ, f"{server.address} {first.fingerprint}")
+
+    app.click(TEST_SETTINGS)
+    buttons, text = app.message_box(timeout=30)
+    assert buttons == ["yes", "no"] and second.fingerprint in text
+    app.answer("yes")
+    assert app.wait_until(lambda: server.files() == sent(data))
+    assert app.no_message_box()
+    assert stored_certificate(app) == (REG_SZ, f"{server.address} {second.fingerprint}")
+
+
+@pytest.mark.parametrize("scheme", ["", "ftp://", "ftpes://"])
+def test_server_without_tls(quillory, ftp_server, workdir, scheme):
+    data = make_files(workdir / "data", {"plain.txt": b"in the clear"})
+    app = start(quillory, ftp_server, scheme + ftp_server.address, data)
+    verbs = lambda: [c[1] for c in ftp_server.commands if c[0] == "command"]  # noqa: E731
+    if scheme == "ftpes://":
+        app.click(TEST_SETTINGS)
+        buttons, text = app.message_box(timeout=30)
+        assert buttons == ["ok"] and NO_TLS in text, text
+        app.answer("ok")
+        time.sleep(1)
+        assert ftp_server.files() == {}
+        assert "AUTH" in verbs() and "USER" not in verbs() and "PASS" not in verbs()
+    else:
+        run_test_settings(app)
+        assert app.no_message_box()
+        assert ftp_server.files() == {"plain.txt": b"in the clear"}
+        # A bare host asks for TLS and goes on without it; ftp:// never asks.
+        assert ("AUTH" in verbs()) == (scheme == "")
+    assert stored_certificate(app) is None
+
+
+def test_only_a_certificate_from_a_root_windows_trusts_is_accepted_unpinned(quillory, ftp_servers, workdir,
+                                                                          driver):
+    ca = certificate(workdir / "ca", host="test-ca")
+    mine = certificate(workdir / "cert", host="localhost", ca=ca)
+    server = ftp_servers("proftpd", tls=mine[:2])
+    data = payload(workdir)
+    app = start(quillory, server, f"ftpes://localhost:{server.port}", data)
+    run_test_settings(app)
+    assert app.no_message_box()
+    assert server.files() == sent(data)
+    assert stored_certificate(app) == (REG_SZ, f"localhost:{server.port} {mine.fingerprint}"), \
+        "signed by a CA that is no trusted root, yet not pinned as untrusted"
+    app.kill()
+
+    root = driver.add_root_certificate(der(ca.cert))
+    try:
+        for path in server.upload.iterdir():
+            path.unlink()
+        app = start(quillory, server, f"ftpes://localhost:{server.port}", data)  # a settings key anew
+        run_test_settings(app)
+        assert app.no_message_box()
+        assert server.files() == sent(data)
+        assert stored_certificate(app) is None
+    finally:
+        driver.call("reg-delete-key", "HKCU", root)
