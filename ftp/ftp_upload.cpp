@@ -103,7 +103,12 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
     // Behind NAT the server cannot reach us: passive mode from here on.
     const std::string activeError = lastError_;
     passive_ = true;
-    if (!control_.IsOpen() && !Reconnect()) return false;
+    if (!control_.IsOpen()) {
+      if (!Reconnect()) return false;
+      // The session given up on may keep its temporary file locked until its own wait for us
+      // ends (vsftpd: a minute); a file made anew under that name is not the one it holds.
+      if (safe) Remove(temporaryName_);
+    }
     sent = SendTo(localPath, target);
     if (sent == Sent::NoPortMode) {
       // Nor can we reach it: active mode stays, and this file fails for the first reason.
