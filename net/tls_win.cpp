@@ -161,7 +161,19 @@ void CheckTrust(PCCERT_CONTEXT certificate, const std::string& hostName, Clock::
   status.cbSize = sizeof status;
   const BOOL checked =
       CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
-  const DWORD failure = checked ? status.dwError : GetLastError();
+  DWORD failure = checked ? status.dwError : GetLastError();
+  // The chain's own verdict counts as well. Windows' SSL policy already fails a chain that ends
+  // at an unknown issuer; Wine's lets such a partial chain pass, which would trust any
+  // certificate signed by a stranger's CA.
+  const DWORD chainErrors = chain->TrustStatus.dwErrorStatus;
+  if (failure == 0 && (chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) failure = CERT_E_CHAINING;
+  if (failure == 0 && (chainErrors & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
+    failure = CERT_E_UNTRUSTEDROOT;
+  }
+  constexpr DWORD kOtherFailures = CERT_TRUST_IS_NOT_SIGNATURE_VALID |
+                                   CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_REVOKED |
+                                   CERT_TRUST_IS_CYCLIC | CERT_TRUST_IS_NOT_VALID_FOR_USAGE;
+  if (failure == 0 && (chainErrors & kOtherFailures) != 0) failure = TRUST_E_FAIL;
   CertFreeCertificateChain(chain);
   peer->trusted = failure == 0;
   if (failure != 0) peer->trustProblem = CodeText(failure);
