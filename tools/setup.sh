@@ -8,6 +8,7 @@ packages=(
   wine wine64 xvfb xauth imagemagick file
   python3-pytest python3-pyftpdlib python3-openssl curl lftp openssl
   qemu-user-static
+  iproute2 nftables
 )
 missing=()
 for p in "${packages[@]}"; do

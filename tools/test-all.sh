@@ -31,7 +31,8 @@ unset DISPLAY WINEPREFIX
 
 echo "== end-to-end tests"
 cd "$root/tests/e2e"
-/usr/bin/python3 -m pytest -q -p no:cacheprovider --ignore=test_release32.py
+# -rs: the report says why any test was skipped (network namespaces need root).
+/usr/bin/python3 -m pytest -q -p no:cacheprovider -rs --ignore=test_release32.py
 
 echo "== end-to-end tests of the 32-bit release program (minutes where it runs emulated)"
 started=$SECONDS
