@@ -161,6 +161,35 @@ struct Client {
   }
 };
 
+// First in this file: the roots are read when the process builds its first chain, so the test
+// root must be written through to the store before any handshake.
+TEST(TlsChannel, TrustsTestRootOnlyForTheNameItCertifies) {
+  EchoServer server(true);
+  std::vector<BYTE> der(server.testRoot.size());
+  DWORD length = static_cast<DWORD>(der.size());
+  ASSERT_TRUE(CryptStringToBinaryA(server.testRoot.c_str(), 0, CRYPT_STRING_BASE64, der.data(),
+                                   &length, nullptr, nullptr));
+  HCERTSTORE roots = CertOpenSystemStoreA(0, "ROOT");
+  ASSERT_NE(roots, nullptr);
+  PCCERT_CONTEXT added = nullptr;
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(), length,
+                                               CERT_STORE_ADD_REPLACE_EXISTING, &added));
+  // Written through now, where the chain engine reads its roots from.
+  CertControlStore(roots, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+  net::TlsCredentials credentials;
+  {
+    Client trusted(server.port, credentials);
+    EXPECT_TRUE(trusted.channel.Peer().trusted) << trusted.channel.Peer().trustProblem;
+    EXPECT_EQ(trusted.channel.Peer().trustProblem, "");
+    Client misnamed(server.port, credentials, "elsewhere.invalid");
+    EXPECT_FALSE(misnamed.channel.Peer().trusted);
+    EXPECT_FALSE(misnamed.channel.Peer().trustProblem.empty());
+    EXPECT_EQ(misnamed.channel.Peer().sha256, server.fingerprint);
+  }
+  CertDeleteCertificateFromStore(added);
+  CertCloseStore(roots, 0);
+}
+
 TEST(TlsChannel, CarriesMebibytesBothWaysAndClosesWithCloseNotify) {
   EchoServer server(false);
   net::TlsCredentials credentials;
@@ -255,31 +284,6 @@ TEST(TlsChannel, HandshakeWithNonTlsPeersFailsInTime) {
     char byte;
     EXPECT_EQ(channel.Receive(&byte, 1, kShortWaitMs, &error), -1);
   }
-}
-
-TEST(TlsChannel, TrustsTestRootOnlyForTheNameItCertifies) {
-  EchoServer server(true);
-  std::vector<BYTE> der(server.testRoot.size());
-  DWORD length = static_cast<DWORD>(der.size());
-  ASSERT_TRUE(CryptStringToBinaryA(server.testRoot.c_str(), 0, CRYPT_STRING_BASE64, der.data(),
-                                   &length, nullptr, nullptr));
-  HCERTSTORE roots = CertOpenSystemStoreA(0, "ROOT");
-  ASSERT_NE(roots, nullptr);
-  PCCERT_CONTEXT added = nullptr;
-  ASSERT_TRUE(CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(), length,
-                                               CERT_STORE_ADD_REPLACE_EXISTING, &added));
-  net::TlsCredentials credentials;
-  {
-    Client trusted(server.port, credentials);
-    EXPECT_TRUE(trusted.channel.Peer().trusted) << trusted.channel.Peer().trustProblem;
-    EXPECT_EQ(trusted.channel.Peer().trustProblem, "");
-    Client misnamed(server.port, credentials, "elsewhere.invalid");
-    EXPECT_FALSE(misnamed.channel.Peer().trusted);
-    EXPECT_FALSE(misnamed.channel.Peer().trustProblem.empty());
-    EXPECT_EQ(misnamed.channel.Peer().sha256, server.fingerprint);
-  }
-  CertDeleteCertificateFromStore(added);
-  CertCloseStore(roots, 0);
 }
 
 }  // namespace
