@@ -145,13 +145,14 @@ bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
   return true;
 }
 
-bool CFtpConnection::ReadFinalReply(Reply* reply) {
+bool CFtpConnection::ReadFinalReply(Reply* reply, bool* sawPreliminary) {
   // One limit for the final reply however many preliminary ones come first.
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-  do {
+  for (;;) {
     if (!ReadReply(reply, deadline)) return false;
-  } while (reply->IsPreliminary());
-  return true;
+    if (!reply->IsPreliminary()) return true;
+    if (sawPreliminary != nullptr) *sawPreliminary = true;
+  }
 }
 
 bool CFtpConnection::Exchange(const std::string& verb, const std::string& argument, Reply* reply) {

@@ -126,7 +126,7 @@ class CFtpConnection {
   bool SecureControl();
   bool SecureData(DataChannel* data);
   bool ReadReply(ftp::Reply* reply, Clock::time_point deadline);
-  bool ReadFinalReply(ftp::Reply* reply);
+  bool ReadFinalReply(ftp::Reply* reply, bool* sawPreliminary = nullptr);
   bool Exchange(const std::string& verb, const std::string& argument, ftp::Reply* reply);
   bool ExchangeExpectingPositive(const std::string& verb, const std::string& argument);
   void CloseConnections();
@@ -146,9 +146,11 @@ class CFtpConnection {
   // What a negative (or early positive) answer to STOR means for the upload.
   Sent Refusal(const ftp::Reply& reply);
   bool OpenDataListener();
+  // Gives up the data port of either mode that was made ready for the next upload.
   void CloseListener() {
     dataListener_.socket.Close();
     portArmed_ = false;
+    passivePort_ = 0;
   }
   Sent AcceptDataConnection(DataChannel* data);
   Sent ConnectPassive(DataChannel* data);
@@ -199,6 +201,8 @@ class CFtpConnection {
   Replace replace_ = Replace::RenameOver;
   // The server already has the listening port for the next upload (sent with the last rename).
   bool portArmed_ = false;
+  // Likewise in passive mode: the port the server opened for the next upload, 0 when none.
+  int passivePort_ = 0;
   std::string temporaryName_;
   std::uint64_t bytesSent_ = 0;
 };

@@ -149,15 +149,20 @@ bool CFtpConnection::PutInPlace(const std::string& temporary, const std::string&
                 " bytes; the old copy was left as it was");
   }
   if (reply.IsIntermediate()) {
-    // The next upload's port goes with the rename, so that upload starts without a wait.
+    // The next upload's port goes with the rename, so that upload starts without a wait: our
+    // listening port in active mode, the server's in passive mode.
     const bool armPort = !passive_ && !fixedDataPort_ && dataListener_.socket.IsOpen();
-    const std::string port = armPort ? CommandLine(dataPortVerb_, dataPortArgument_) : "";
+    const bool armPassive = passive_ && !noEpsv_;
+    const std::string port = armPort      ? CommandLine(dataPortVerb_, dataPortArgument_)
+                             : armPassive ? CommandLine("EPSV", "")
+                                          : "";
     if (!SendLines(CommandLine("RNTO", remoteName) + port) || !ReadFinalReply(&reply)) {
       return false;
     }
     Reply portReply;
-    if (armPort && !ReadFinalReply(&portReply)) return false;
+    if ((armPort || armPassive) && !ReadFinalReply(&portReply)) return false;
     portArmed_ = armPort && portReply.IsPositive();
+    passivePort_ = armPassive && portReply.code == 229 ? PassivePort(portReply) : 0;
     if (reply.IsPositive()) return true;
     if (replace_ == Replace::RenameOver) {
       // A server that will not rename onto an existing file: remove the old copy first.
@@ -211,7 +216,11 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
     if (!opened) return FailedWith(openError);
   }
   if (!SendCommand("STOR", name)) return Sent::Lost;
-  const Sent started = passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
+  // A plain passive upload does not wait for the go-ahead: the connection is ours already, and
+  // what is sent early waits in it until the server reads. TLS must wait, as the server starts
+  // its side of the handshake only then.
+  const bool early = passive_ && !dataSecure_;
+  const Sent started = early ? Sent::Done : passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
   if (started != Sent::Done) return started;
   if (!SecureData(&data)) {
     data.Finish(false, timeoutMs_);
@@ -226,7 +235,10 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   const bool sent = SendFile(file, data, &readError, &sendError);
   data.Finish(sent, timeoutMs_);
   file.Close();
-  const bool answered = ReadFinalReply(&reply);
+  bool wentAhead = !early;
+  const bool answered = ReadFinalReply(&reply, &wentAhead);
+  // Without a go-ahead, a negative answer is the server's refusal of the STOR itself.
+  if (answered && !wentAhead && !reply.IsPositive()) return Refusal(reply);
   if (!readError.empty()) {
     Fail("Reading the local file failed: " + readError);
     return answered ? Sent::Failed : Sent::Lost;
@@ -314,14 +326,15 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) 
 
 CFtpConnection::Sent CFtpConnection::ConnectPassive(DataChannel* data) {
   Reply reply;
-  int port = 0;
-  if (!noEpsv_) {
+  int port = passivePort_;
+  passivePort_ = 0;
+  if (port == 0 && !noEpsv_) {
     if (!Exchange("EPSV", "", &reply)) return Sent::Lost;
     if (reply.code == 229) port = PassivePort(reply);
     // A server that does not know EPSV may still know PASV (IPv4 only).
     noEpsv_ = port == 0 && reply.code >= 500;
   }
-  if (noEpsv_ && peerAddress_.find(':') == std::string::npos) {
+  if (port == 0 && noEpsv_ && peerAddress_.find(':') == std::string::npos) {
     if (!Exchange("PASV", "", &reply)) return Sent::Lost;
     if (reply.code == 227) port = PassivePort(reply);
   }
