@@ -4,10 +4,11 @@
 A 1 GiB file and 1000 files of 10,000 bytes are sent by "Test Settings" of Quillory.exe under wine64
 (one plain entry, then one `dir\\*` entry), by curl and by lftp. The program's time runs from the
 click until its window answers again; the tools' time is their whole process; each is the best of
-three. Before every click each tool runs once, so that other work on the machine weighs on all alike;
-every run's time is printed, with the load average. curl sends the many files from one invocation
-with a brace list in -T: one after another over one reused control connection (FTP still opens a
-data connection per file). lftp uses `mput`, also one at a time.
+three, which the targets are checked on (the median is shown beside it). Before every click each
+tool runs once, so that other work on the machine weighs on all alike; every run's time is printed,
+with the load average. curl sends the many files from one invocation with a brace list in -T: one
+after another over one reused control connection (FTP still opens a data connection per file). lftp
+uses `mput`, also one at a time.
 Run as root (vsftpd needs it):
 
   /usr/bin/python3 tools/bench_transfer.py [--mode active|passive|tls] [--only big|small]
@@ -33,6 +34,7 @@ Memory is the VmRSS of the program's process before the first click against its 
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -138,7 +140,8 @@ def wait_for(condition, app, start):
     while not condition():
         now = time.monotonic()
         if not app.running() or now - start > RUN_TIMEOUT_SECONDS:
-            raise SystemExit("the program's run did not complete")
+            raise SystemExit("the program's run did not complete: " + (
+                f"no end and no message box after {RUN_TIMEOUT_SECONDS} s" if app.running() else "it exited"))
         if now > look:
             look = now + 1
             try:
@@ -153,7 +156,7 @@ def wait_for(condition, app, start):
 
 def report(label, runs):
     print(f"{label:36}" + " ".join(f"{t:7.2f}" for t in runs) + f"   (load {os.getloadavg()[0]:.2f})", flush=True)
-    return min(runs)
+    return min(runs), statistics.median(runs)
 
 
 def timed_tool(command, cwd, server, names, size):
@@ -223,7 +226,7 @@ def main():
     driver_exe = args.exe.with_name("qdriver.exe")
     tmp = Path(tempfile.mkdtemp(prefix="quillory-bench-"))
     servers, session, driver = [], None, None
-    times, runs = {}, {}
+    times, medians, runs = {}, {}, {}
     print(f"mode {mode}; {args.exe}" + (f" beside {args.compare}" if args.compare else "")
           + f"; load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}", flush=True)
     try:
@@ -262,7 +265,7 @@ def main():
                     measured.setdefault(name, []).append(program.run())
                 runs[what, name] = program.close()
             for name, seconds in measured.items():
-                times[what, name] = report(f"{what}: {name}", seconds)
+                times[what, name], medians[what, name] = report(f"{what}: {name}", seconds)
     finally:
         if driver:
             driver.close()
@@ -272,11 +275,11 @@ def main():
             stop_vsftpd(server)
         shutil.rmtree(tmp, ignore_errors=True)
 
-    print(f"\n{'':28}{'seconds':>10}{'MiB/s':>10}")
+    print(f"\n{'':28}{'seconds':>10}{'MiB/s':>10}{'median s':>10}")
     for what, total in (("1 GiB", BIG_SIZE), ("1000 files", SMALL_COUNT * SMALL_SIZE)):
         for (measured, tool), seconds in times.items():
             if measured == what:
-                print(f"{what:12}{tool:16}{seconds:10.2f}{total / MIB / seconds:10.1f}")
+                print(f"{what:12}{tool:16}{seconds:10.2f}{total / MIB / seconds:10.1f}{medians[what, tool]:10.2f}")
         if (what, "Quillory") in runs:
             print(f"{'':12}(Quillory's last byte on the server after {runs[what, 'Quillory'].last_byte:.2f} s)")
 
