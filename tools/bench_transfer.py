@@ -242,6 +242,8 @@ def main():
         print("starting Xvfb and Wine (the prefix is made on first use)", flush=True)
         session = WineSession(prefix=PREFIX).start()
         driver = Driver(session.wine, driver_exe if driver_exe.exists() else BUILD / "qdriver.exe", session.env)
+        # A crash ends the program, and so the benchmark, instead of leaving Wine's crash dialog up.
+        driver.call("reg-set", "HKCU", r"Software\Wine\WineDbg", "ShowCrashDialog", "4", "00000000")
         for what, data, names, size, entry, curl_files, lftp_script in (
                 ("1 GiB", big, ["big.bin"], BIG_SIZE, wine_path(big / "big.bin"), "big.bin",
                  f"put big.bin -o {server.remote}/big.bin; quit"),
