@@ -93,7 +93,9 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
     return -1;
   }
   for (int i = 0; i < count && found > 0; ++i) {
-    if (FD_ISSET(Native(handles[i]), &ready) || FD_ISSET(Native(handles[i]), exceptions)) {
+    // No exception set was asked for outside a connect: there is none to look in then.
+    if (FD_ISSET(Native(handles[i]), &ready) ||
+        (exceptions != nullptr && FD_ISSET(Native(handles[i]), exceptions))) {
       return i;
     }
   }
