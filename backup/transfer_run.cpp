@@ -1,5 +1,7 @@
 #include "backup/transfer_run.h"
 
+#include "backup/certificate_trust.h"
+
 #include <memory>
 #include <vector>
 
@@ -10,9 +12,6 @@
 
 const char* const kCreateDirectoryQuestion =
     "The specified destination directory cannot be found, do you wish to create it?";
-const char* const kCertificateChangedQuestion =
-    "The server's certificate has changed since the last backup.\n\n"
-    "New fingerprint (SHA-256):\n";
 const char* const kContinueInDefaultQuestion =
     "Do you still wish to continue, placing the files in a default directory?";
 
@@ -21,6 +20,11 @@ namespace {
 constexpr unsigned kShowPauseMs = 2000;
 constexpr int kRunResult = 1;
 const char* const kLineBreakEntryText = "The entry contains a line break";
+
+// Certificates are remembered per server and port.
+std::string ServerKey(const ftp::ServerAddress& server) {
+  return server.host + ":" + std::to_string(server.port);
+}
 
 struct FailedUpload {
   std::string path;
@@ -101,20 +105,6 @@ std::string RemoteNameOf(const std::string& entry) {
   return separator == std::string::npos ? entry : entry.substr(separator + 1);
 }
 
-bool AcceptCertificate(const std::string& server, const std::string& fingerprint,
-                       TransferWindow& window) {
-  const std::string stored = window.StoredCertificate();
-  const std::string record = server + " " + fingerprint;
-  if (stored == record) return true;
-  const bool changed = stored.rfind(server + " ", 0) == 0;
-  if (changed && !window.AskYesNo(kCertificateChangedQuestion + fingerprint +
-                                  "\n\nDo you want to trust it and go on with the backup?")) {
-    return false;
-  }
-  window.StoreCertificate(record);
-  return true;
-}
-
 int SendBackup(const TransferSettings& settings, TransferWindow& window,
                const TransferOptions& options) {
   CFileFind finder;
@@ -123,7 +113,10 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
   session.SetReconnectPause(options.reconnectPauseMs);
   session.SetCertificateCheck([&window](const ftp::ServerAddress& server,
                                         const net::TlsPeer& peer) {
-    return AcceptCertificate(server.host + ":" + std::to_string(server.port), peer.sha256, window);
+    return AcceptCertificate({ServerKey(server), peer.sha256, peer.trusted}, window);
+  });
+  session.SetKnownSecure([&window](const ftp::ServerAddress& server) {
+    return window.StoredCertificate(ServerKey(server)).has_value();
   });
 
   const bool wasVisible = window.IsVisible();

@@ -1,7 +1,10 @@
 // One backup run: connect, enter the remote directory, upload every entry of the backup list.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "settings/certificate_store.h"
 
 // Texts as the edits hold them, in the ANSI code page.
 struct TransferSettings {
@@ -28,23 +31,16 @@ class TransferWindow {
   virtual void SetProgressRange(int count) = 0;  // range 0..count, position 0, step 1
   virtual void StepProgress() = 0;
   virtual void ResetProgress() = 0;  // position 0
-  // The certificate trusted on first use, as "host:port FINGERPRINT"; empty when none is.
-  virtual std::string StoredCertificate() = 0;
-  virtual void StoreCertificate(const std::string& record) = 0;
+  // The certificate accepted before for a server ("host:port"), if any.
+  virtual std::optional<CertificateRecord> StoredCertificate(const std::string& server) = 0;
+  // Remembers a server's certificate in place of the one before, beside other servers' ones.
+  virtual void StoreCertificate(const CertificateRecord& record) = 0;
 };
 
 struct TransferOptions {
   int timeoutMs = 60000;        // shortened by tests
   int reconnectPauseMs = 3000;  // likewise
 };
-
-extern const char* const kCertificateChangedQuestion;
-
-// Whether to go on with a certificate Windows does not trust: silently when it is the one trusted
-// before for this server or the first one seen for it (which is then kept), and by the user's
-// answer when it has changed.
-bool AcceptCertificate(const std::string& server, const std::string& fingerprint,
-                       TransferWindow& window);
 
 extern const char* const kCreateDirectoryQuestion;
 extern const char* const kContinueInDefaultQuestion;

@@ -166,16 +166,38 @@ bool CFtpConnection::ExchangeExpectingPositive(const std::string& verb,
   return reply.IsPositive() || FailWithReply(reply);
 }
 
+bool CFtpConnection::RequiresTls() {
+  switch (address_.security) {
+    case ftp::Security::Required:
+      return true;
+    case ftp::Security::Off:
+      return false;
+    case ftp::Security::WhenOffered:
+      break;
+  }
+  return loggedInSecurely_ || (knownSecure_ && knownSecure_(address_));
+}
+
 bool CFtpConnection::SecureControl() {
-  const bool required = address_.security == ftp::Security::Required;
+  const bool required = RequiresTls();
   if (address_.security == ftp::Security::Off || (!required && !net::TlsAvailable())) return true;
   Reply reply;
   if (!Exchange("AUTH", "TLS", &reply)) return false;
-  if (reply.code != 234) {
-    if (!required) return true;
+  if (reply.code != 234 && address_.security == ftp::Security::Required) {
     CloseConnections();
     return Fail("The server does not offer encrypted connections (" + reply.Line() +
                 "), and the server address asks for them (ftpes://)");
+  }
+  if (reply.code != 234) {
+    if (!required) return true;
+    CloseConnections();
+    return Fail("The server stopped offering encrypted connections (" + reply.Line() +
+                "), which it used before; the login was not sent in the clear");
+  }
+  // The server sends nothing between its 234 and the handshake: what came is someone else's.
+  if (parser_.HoldsAnything()) {
+    return Break("Something on the network sent replies in the server's name before the "
+                 "connection was encrypted; the connection was ended before the login");
   }
   auto channel = std::make_unique<net::TlsChannel>();
   std::string error;
@@ -183,13 +205,25 @@ bool CFtpConnection::SecureControl() {
     return Break("The secure connection to the server failed: " + error);
   }
   // Nothing of the login goes out before the certificate is accepted.
-  const net::TlsPeer& peer = channel->Peer();
-  if (!peer.trusted && !(certificateCheck_ && certificateCheck_(address_, peer))) {
-    certificateRefused_ = true;
-    return Break("The server's certificate was not accepted: " + peer.trustProblem);
-  }
+  const Clock::time_point asked = Clock::now();
+  if (!AcceptPeer(channel->Peer())) return false;
   controlTls_ = std::move(channel);
+  parser_ = ReplyParser();
+  if (Clock::now() - asked > std::chrono::milliseconds(ftp::kStaleAnswerMs)) {
+    return Connect(address_) && SecureControl();
+  }
   return true;
+}
+
+bool CFtpConnection::AcceptPeer(const net::TlsPeer& peer) {
+  if (certificateCheck_ ? certificateCheck_(address_, peer) : peer.trusted) return true;
+  certificateRefused_ = true;
+  return Break("The server's certificate was not accepted" +
+               (peer.trustProblem.empty() ? std::string() : ": " + peer.trustProblem));
+}
+
+bool CFtpConnection::DataProtected() {
+  return !controlTls_ || dataSecure_ || Fail(dataRefusal_);
 }
 
 bool CFtpConnection::Login(const std::string& user, const std::string& password) {
@@ -206,9 +240,9 @@ bool CFtpConnection::Login(const std::string& user, const std::string& password)
     dataSecure_ =
         Exchange("PBSZ", "0", &reply) && Exchange("PROT", "P", &reply) && reply.IsPositive();
     if (!Usable()) return false;
-    if (!dataSecure_ && address_.security == ftp::Security::Required) {
-      return FailWithReply(reply);
-    }
+    dataRefusal_ = "The server refused to encrypt the file's data connection (" + reply.Line() +
+                   "); no file is sent in the clear over an encrypted connection";
+    loggedInSecurely_ = true;
   }
   user_ = user;
   password_ = password;
@@ -291,7 +325,8 @@ bool CFtpConnection::PutFile(const std::string& localPath, const std::string& re
   const char type = flags == kFtpTransferTypeAscii ? 'A' : 'I';
   std::string wireName;
   if (!ForServer(remoteName, &wireName)) return false;
-  return WithReconnect([&] { return SetType(type) && Store(localPath, wireName); });
+  return WithReconnect(
+      [&] { return SetType(type) && DataProtected() && Store(localPath, wireName); });
 }
 
 void CFtpConnection::Close() {

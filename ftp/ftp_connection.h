@@ -30,6 +30,9 @@ constexpr int kActiveConnectWaitMs = 10000;
 // Reconnects after a lost connection, and the pause before each.
 constexpr int kReconnectTries = 2;
 constexpr int kReconnectPauseMs = 3000;
+// A certificate question answered later than this (a daily run, nobody at the desk) is followed
+// by a connection made anew: the server may have given up on the one that waited.
+constexpr int kStaleAnswerMs = 30000;
 // Large chunks keep the number of system calls per file low, which counts where each one is
 // expensive (Wine); a few MiB is the whole memory cost, the file itself is never held whole.
 constexpr std::size_t kTransferBufferBytes = 4 * 1024 * 1024;
@@ -56,11 +59,15 @@ class CFtpConnection {
   void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
   // The pause before each reconnect (shortened by tests).
   void SetReconnectPause(int pauseMs) { reconnectPauseMs_ = pauseMs; }
-  // Asked about a certificate Windows does not trust, before anything of the login is sent;
-  // false ends the connection. Without one, such certificates are refused.
+  // Asked about every server certificate, before anything of the login is sent; false ends the
+  // connection. Without one, certificates Windows does not trust are refused.
   using CertificateCheck =
       std::function<bool(const ftp::ServerAddress& server, const net::TlsPeer& peer)>;
   void SetCertificateCheck(CertificateCheck check) { certificateCheck_ = std::move(check); }
+  // Whether a server was seen with TLS before: a bare host then requires it, so that someone on
+  // the path cannot get the login in the clear by hiding the server's AUTH TLS.
+  using KnownSecure = std::function<bool(const ftp::ServerAddress& server)>;
+  void SetKnownSecure(KnownSecure known) { knownSecure_ = std::move(known); }
 
   // Connects and reads the greeting.
   bool Connect(const ftp::ServerAddress& address);
@@ -124,6 +131,10 @@ class CFtpConnection {
   // A reply is waiting in the TLS layer, where no wait on the socket would see it.
   bool ControlHeld() const { return controlTls_ && controlTls_->HasBuffered(); }
   bool SecureControl();
+  bool RequiresTls();
+  bool AcceptPeer(const net::TlsPeer& peer);
+  // False, with the reason, when the control connection is encrypted and its data would not be.
+  bool DataProtected();
   bool SecureData(DataChannel* data);
   bool ReadReply(ftp::Reply* reply, Clock::time_point deadline);
   bool ReadFinalReply(ftp::Reply* reply, bool* sawPreliminary = nullptr);
@@ -164,10 +175,15 @@ class CFtpConnection {
   int timeoutMs_;
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   CertificateCheck certificateCheck_;
+  KnownSecure knownSecure_;
   net::Socket control_;
   net::TlsCredentials tlsCredentials_;
   std::unique_ptr<net::TlsChannel> controlTls_;
   bool dataSecure_ = false;
+  // Why data connections stay unencrypted on an encrypted control connection (PROT P refused).
+  std::string dataRefusal_;
+  // The run's first login was over TLS: every reconnect requires it.
+  bool loggedInSecurely_ = false;
   bool certificateRefused_ = false;
   net::Listener dataListener_;
   // The PORT or EPRT command that names dataListener_.

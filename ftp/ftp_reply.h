@@ -34,6 +34,8 @@ class ReplyParser {
 
   void Feed(const char* data, std::size_t size);
   bool HasReply() const { return !ready_.empty(); }
+  // Any byte fed and not yet taken as part of a reply: a whole reply or the start of one.
+  bool HoldsAnything() const { return HasReply() || !line_.empty() || inMultiLine_; }
   // Takes the oldest complete reply.
   bool Next(Reply* reply);
 

@@ -70,12 +70,25 @@ struct CFtpConnection::DataChannel {
   // An orderly end (with TLS, a close_notify) says the file is whole; a reset says it is not.
   void Finish(bool whole, int timeoutMs) {
     std::string ignored;
-    if (whole && tls) whole = tls->Shutdown(timeoutMs, &ignored);
+    if (whole && tls) whole = tls->Shutdown(timeoutMs, &ignored) && AwaitServerEnd(timeoutMs);
     tls.reset();
     if (whole) {
       socket.Close();
     } else {
       socket.Abort();
+    }
+  }
+  // Closing a socket with unread bytes (a TLS 1.3 session ticket, the server's close_notify)
+  // sends a reset, which can cost the server the end of the file: the server's end is read first.
+  bool AwaitServerEnd(int timeoutMs) {
+    socket.ShutdownSending();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char unread[4096];
+    std::string error;
+    for (;;) {
+      const int left = MillisecondsUntil(deadline);
+      const long got = left > 0 ? tls->Receive(unread, sizeof unread, left, &error) : -1;
+      if (got <= 0) return got == 0;
     }
   }
 };
@@ -86,8 +99,15 @@ bool CFtpConnection::SecureData(DataChannel* data) {
   std::string error;
   // The same credentials and name as the control connection: servers ask data connections to
   // resume its session.
-  return data->tls->Handshake(data->socket, tlsCredentials_, address_.host, timeoutMs_, &error) ||
-         Fail("The secure data connection failed: " + error);
+  if (!data->tls->Handshake(data->socket, tlsCredentials_, address_.host, timeoutMs_, &error)) {
+    return Fail("The secure data connection failed: " + error);
+  }
+  // Whoever took the data connection over would read the file, or hand the server another one.
+  const std::string& presented = data->tls->Peer().sha256;
+  return presented == controlTls_->Peer().sha256 ||
+         Fail("The data connection presented another certificate (" + presented +
+              ") than the server's; the file was not sent, and the copy on the server was left as "
+              "it was");
 }
 
 bool CFtpConnection::Store(const std::string& localPath, const std::string& remoteName) {

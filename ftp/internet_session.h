@@ -28,10 +28,12 @@ class CInternetSession {
   void SetTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
   // Pauses between reconnects, shortened by tests.
   void SetReconnectPause(int pauseMs) { reconnectPauseMs_ = pauseMs; }
-  // Asked about certificates Windows does not trust (see CFtpConnection).
+  // Asked about every server certificate (see CFtpConnection).
   void SetCertificateCheck(CFtpConnection::CertificateCheck check) {
     certificateCheck_ = std::move(check);
   }
+  // Tells which servers were seen with TLS before (see CFtpConnection).
+  void SetKnownSecure(CFtpConnection::KnownSecure known) { knownSecure_ = std::move(known); }
 
   // Connects and logs in, in active mode. server may name a port ("host:port", "[v6]:port");
   // a non-zero port applies when it names none, 0 means the protocol's default. Never returns
@@ -45,4 +47,5 @@ class CInternetSession {
   int timeoutMs_ = ftp::kDefaultTimeoutMs;
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   CFtpConnection::CertificateCheck certificateCheck_;
+  CFtpConnection::KnownSecure knownSecure_;
 };

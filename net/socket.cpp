@@ -64,6 +64,10 @@ void Socket::Abort() {
   if (handle_ != kNoSocket) os::Abort(Release());
 }
 
+void Socket::ShutdownSending() {
+  if (handle_ != kNoSocket) os::ShutdownSending(handle_);
+}
+
 bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std::string* error) {
   std::vector<os::Endpoint> candidates;
   if (!os::Start(error) || !os::Resolve(host, port, &candidates, error)) return false;

@@ -44,6 +44,8 @@ class Socket {
   void Close();
   // Closes with a reset instead of an orderly end, so the peer sees the transfer as broken.
   void Abort();
+  // Ends what is sent (the peer reads an end of data); what the peer sends can still be read.
+  void ShutdownSending();
 
  private:
   SocketHandle handle_ = kNoSocket;

@@ -42,6 +42,8 @@ SocketHandle Open(const Endpoint& like, int* error);
 void Close(SocketHandle handle);
 // Closes with a reset instead of an orderly end.
 void Abort(SocketHandle handle);
+// Sends the peer an end of data (FIN) while the socket still receives.
+void ShutdownSending(SocketHandle handle);
 bool DisableSendDelay(SocketHandle handle, int* error);
 
 // 0 when connected at once, otherwise the error code (WouldBlock for a connect under way).

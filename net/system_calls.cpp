@@ -87,6 +87,8 @@ void Abort(SocketHandle handle) {
   Close(handle);
 }
 
+void ShutdownSending(SocketHandle handle) { shutdown(Native(handle), kShutdownSending); }
+
 bool DisableSendDelay(SocketHandle handle, int* error) {
   const int noDelay = 1;
   if (setsockopt(Native(handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),

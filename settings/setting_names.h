@@ -15,8 +15,11 @@ inline constexpr char kFileCountValue[] = "NumFiles";
 inline constexpr char kFileListEntryPrefix[] = "FileListEntry";
 inline constexpr char kSendTimeValue[] = "SendTime";
 inline constexpr char kAutoRunFlagValue[] = "AutoRunCheck";
-// The server certificate trusted on first use: "host:port FINGERPRINT" (SHA-256, hex pairs).
+// The certificates accepted per server, one record each: "host:port FINGERPRINT" (SHA-256, hex
+// pairs), with " trusted" behind it when Windows trusted that certificate. A REG_MULTI_SZ; a REG_SZ
+// holds the one record that earlier versions kept.
 inline constexpr char kServerCertificateValue[] = "ServerCertificate";
+inline constexpr char kTrustedCertificateMark[] = "trusted";
 
 // "FileListEntry%d": the zero-based index in decimal, no leading zeros.
 inline std::string FileListEntryName(std::uint32_t index) {

@@ -11,6 +11,7 @@
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
 
 inline constexpr std::size_t kDwordSize = 4;
 

@@ -64,8 +64,8 @@ class BackupDialog : public CDialog, private TransferWindow {
   void SetProgressRange(int count) override;
   void StepProgress() override;
   void ResetProgress() override;
-  std::string StoredCertificate() override;
-  void StoreCertificate(const std::string& record) override;
+  std::optional<CertificateRecord> StoredCertificate(const std::string& server) override;
+  void StoreCertificate(const CertificateRecord& record) override;
 
   HICON windowIcon_;
   CTrayIcon trayIcon_;

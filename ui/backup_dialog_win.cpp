@@ -15,6 +15,7 @@
 #include "framework/time_value.h"
 #include "resources/resource.h"
 #include "settings/autorun.h"
+#include "settings/certificate_store.h"
 #include "settings/setting_names.h"
 #include "settings/settings_codec.h"
 #include "settings/settings_store.h"
@@ -326,15 +327,12 @@ void BackupDialog::ResetProgress() {
   ::UpdateWindow(progressBar_);
 }
 
-std::string BackupDialog::StoredCertificate() {
-  std::optional<RegistryValue> value =
-      settingsKey_ ? settingsKey_->Read(kServerCertificateValue) : std::nullopt;
-  std::optional<std::string> record = value ? DecodeText(*value) : std::nullopt;
-  return record ? *record : std::string();
+std::optional<CertificateRecord> BackupDialog::StoredCertificate(const std::string& server) {
+  return settingsKey_ ? LoadCertificate(*settingsKey_, server) : std::nullopt;
 }
 
-void BackupDialog::StoreCertificate(const std::string& record) {
-  if (settingsKey_) settingsKey_->Write(kServerCertificateValue, EncodeText(record));
+void BackupDialog::StoreCertificate(const CertificateRecord& record) {
+  if (settingsKey_) SaveCertificate(*settingsKey_, record);
 }
 
 void BackupDialog::OnAddFiles() {

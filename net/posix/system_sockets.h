@@ -19,5 +19,6 @@ using NativeSocket = int;
 inline NativeSocket Native(SocketHandle handle) { return static_cast<int>(handle); }
 inline int LastSocketError() { return errno; }
 inline void CloseNative(NativeSocket socket) { close(socket); }
+inline constexpr int kShutdownSending = SHUT_WR;
 
 }  // namespace net::os

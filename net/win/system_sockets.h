@@ -13,5 +13,6 @@ using NativeSocket = SOCKET;
 inline NativeSocket Native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 inline int LastSocketError() { return WSAGetLastError(); }
 inline void CloseNative(NativeSocket socket) { closesocket(socket); }
+inline constexpr int kShutdownSending = SD_SEND;
 
 }  // namespace net::os

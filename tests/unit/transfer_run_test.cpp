@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "backup/certificate_trust.h"
 #include "files/file_find.h"
 #include "ftp/internet_session.h"
 #include "tests/unit/ftp_test_support.h"
@@ -63,9 +65,15 @@ class FakeWindow : public TransferWindow {
   void SetProgressRange(int count) override { calls.push_back("Range " + std::to_string(count)); }
   void StepProgress() override { calls.push_back("Step"); }
   void ResetProgress() override { calls.push_back("Reset"); }
-  std::string StoredCertificate() override { return certificate; }
-  void StoreCertificate(const std::string& record) override { certificate = record; }
-  std::string certificate;
+  std::optional<CertificateRecord> StoredCertificate(const std::string& server) override {
+    const auto found = certificates.find(server);
+    return found == certificates.end() ? std::nullopt : std::optional(found->second);
+  }
+  void StoreCertificate(const CertificateRecord& record) override {
+    calls.push_back("Store " + record.server);
+    certificates[record.server] = record;
+  }
+  std::map<std::string, CertificateRecord> certificates;
 };
 
 const std::string kCreate = std::string("Ask ") + kCreateDirectoryQuestion;
@@ -360,31 +368,44 @@ TEST_F(TransferRunTest, ServerRefusalsAreCountedToo) {
 
 }  // namespace
 
-TEST(CertificateTrust, FirstUseIsKeptAChangeIsAsked) {
+// Each server's record stays its own: answering for one leaves the others as they were.
+TEST(CertificateTrust, ChangesAreAskedAboutPerServerAndOnlyWhatIsAcceptedIsKept) {
   struct Case {
-    std::string stored;
+    CertificateRecord presented;
     std::vector<bool> answers;
     bool accepted;
-    bool asked;
-    std::string storedAfter;
+    std::string asked;  // a text the question holds; empty when nothing is asked
   };
-  const std::string kNew = "nas:21 AA:BB";
+  const CertificateRecord nas{"nas:21", "AA:AA", false};
+  const CertificateRecord bank{"bank:990", "BB:BB", true};
   const std::vector<Case> cases = {
-      {"", {}, true, false, kNew},                             // first use
-      {kNew, {}, true, false, kNew},                           // the same one again
-      {"other:21 AA:BB", {}, true, false, kNew},               // another server: its own first use
-      {"nas:21 CC:DD", {true}, true, true, kNew},              // changed, trusted by the user
-      {"nas:21 CC:DD", {false}, false, true, "nas:21 CC:DD"},  // changed, refused
+      {nas, {}, true, ""},                                           // first use
+      {bank, {}, true, ""},                                          // another server, first use
+      {{"nas:21", "CC:CC", false}, {false}, false, "CC:CC"},        // changed pin, refused
+      {nas, {}, true, ""},                                           // still the pin
+      {{"bank:990", "DD:DD", false}, {false}, false, "trusted the earlier"},  // self-signed
+      {{"bank:990", "EE:EE", true}, {}, true, ""},                   // renewal
+      {{"bank:990", "FF:FF", false}, {true}, true, "FF:FF"},         // accepted: pinned now
+      {{"bank:990", "FF:FF", false}, {}, true, ""},
+      {{"nas:21", "CC:CC", true}, {true}, true, "it trusts this one"},
   };
+  FakeWindow window;
   for (const Case& c : cases) {
-    FakeWindow window;
-    window.certificate = c.stored;
+    SCOPED_TRACE(c.presented.server + " " + c.presented.fingerprint);
+    window.calls.clear();
     window.answers = c.answers;
-    EXPECT_EQ(AcceptCertificate("nas:21", "AA:BB", window), c.accepted) << c.stored;
-    EXPECT_EQ(window.calls.size(), c.asked ? 1u : 0u) << c.stored;
-    const std::string asked = c.asked ? window.calls.at(0) : "changed since the last backup AA:BB";
-    EXPECT_NE(asked.find("changed since the last backup"), std::string::npos);
-    EXPECT_NE(asked.find("AA:BB"), std::string::npos);
-    EXPECT_EQ(window.certificate, c.storedAfter) << c.stored;
+    const std::optional<CertificateRecord> before = window.StoredCertificate(c.presented.server);
+    EXPECT_EQ(AcceptCertificate(c.presented, window), c.accepted);
+    const bool asked = !window.calls.empty() && window.calls[0].rfind("Ask ", 0) == 0;
+    EXPECT_EQ(asked, !c.asked.empty());
+    if (asked) {
+      EXPECT_NE(window.calls[0].find(c.asked), std::string::npos) << window.calls[0];
+    }
+    const std::optional<CertificateRecord> after = window.StoredCertificate(c.presented.server);
+    ASSERT_TRUE(after.has_value());
+    const CertificateRecord& kept = c.accepted ? c.presented : *before;
+    EXPECT_EQ(after->fingerprint, kept.fingerprint);
+    EXPECT_EQ(after->trustedByWindows, kept.trustedByWindows);
   }
+  EXPECT_EQ(window.certificates.at("nas:21").fingerprint, "CC:CC");
 }
