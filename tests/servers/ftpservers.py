@@ -16,8 +16,15 @@ starts the named servers (all when none are named). With --tls each of them requ
 never requires a data connection to resume the control connection's TLS session; vsftpd fails an
 upload whose data connection ends without the client's close_notify. --port N puts the one named
 server on port N, so that a test can start it again where a client knows it.
+
+Servers that misbehave as someone on the path would make them, each pyftpdlib with --tls:
+  pyftpdlib-other-data-certificate  data connections present a certificate of their own
+  pyftpdlib-reply-behind-234        "230 Login successful." behind the 234 to AUTH TLS, in the clear
+  pyftpdlib-clear-data              PROT P refused: data connections would stay in the clear
+A server that drops AUTH after a first TLS run is the plain one started on the TLS one's port.
 """
 
+import functools
 import os
 import pwd
 import grp
@@ -133,7 +140,7 @@ class Tls:
         return Tls(os.path.join(base, "cert.pem"), os.path.join(base, "key.pem"))
 
 
-def run_pyftpdlib(base, port, tls=None):
+def run_pyftpdlib(base, port, tls=None, mode="plain"):
     try:
         import pyftpdlib  # noqa: F401
     except ImportError:
@@ -141,7 +148,9 @@ def run_pyftpdlib(base, port, tls=None):
     root = os.path.join(base, "root")
     os.makedirs(os.path.join(root, UPLOAD_DIR))
     log_path = os.path.join(base, "server.log")
-    command = [sys.executable, os.path.abspath(__file__), "--serve-pyftpdlib", root, str(port)]
+    command = [sys.executable, os.path.abspath(__file__), "--serve-pyftpdlib", root, str(port), mode]
+    if mode != "plain" and not tls:
+        raise Skip("a mode of its TLS; start it with --tls")
     if tls:
         try:
             import OpenSSL  # noqa: F401
@@ -152,14 +161,50 @@ def run_pyftpdlib(base, port, tls=None):
     return process, USER, PASSWORD, os.path.join(root, UPLOAD_DIR)
 
 
-def serve_pyftpdlib(root, port, cert=None, key=None):
+def other_certificate(base):
+    """A self-signed certificate for 127.0.0.1 that is not the server's: an (OpenSSL) context."""
+    from OpenSSL import SSL
+
+    cert, key = os.path.join(base, "other-cert.pem"), os.path.join(base, "other-key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-keyout", key,
+                    "-out", cert, "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, capture_output=True)
+    context = SSL.Context(SSL.TLS_SERVER_METHOD)
+    context.use_certificate_file(cert)
+    context.use_privatekey_file(key)
+    return context
+
+
+def misbehaving(handler, mode, base):
+    """The TLS handler class changed as a server (or someone in its place) of that mode acts."""
+    from pyftpdlib.handlers import TLS_DTPHandler
+
+    members = {}
+    if mode == "other-data-certificate":
+        context = other_certificate(base)
+        members["dtp_handler"] = type("OtherCertificate", (TLS_DTPHandler,), {
+            "secure_connection": lambda self, _context: TLS_DTPHandler.secure_connection(self, context)})
+    elif mode == "reply-behind-234":
+        def ftp_AUTH(self, line):
+            # Both lines in one send, before the handshake starts.
+            self.respond("234 AUTH TLS successful.\r\n230 Login successful.")
+            self.secure_connection(self.ssl_context)
+        members["ftp_AUTH"] = ftp_AUTH
+    elif mode == "clear-data":
+        members["ftp_PROT"] = lambda self, line: self.respond("534 Data connections stay in the clear.")
+        members["tls_data_required"] = False
+    return type("Handler", (handler,), members)
+
+
+def serve_pyftpdlib(root, port, mode="plain", cert=None, key=None):
     import logging
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib.handlers import FTPHandler
     from pyftpdlib.servers import FTPServer
 
-    # With TLS, logins and transfers are logged, so a failed test shows how far the client got.
-    logging.basicConfig(level=logging.INFO if cert else logging.WARNING)
+    # With TLS, logins and transfers are logged, so a failed test shows how far the client got; a
+    # misbehaving server logs every command, so a test sees what the client sent.
+    logging.basicConfig(level=logging.DEBUG if mode != "plain" else logging.INFO if cert else logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, root, perm="elradfmwMT")
     handler = FTPHandler
@@ -171,6 +216,8 @@ def serve_pyftpdlib(root, port, cert=None, key=None):
         handler.keyfile = key
         handler.tls_control_required = True
         handler.tls_data_required = True
+        if mode != "plain":
+            handler = misbehaving(handler, mode, os.path.dirname(root))
     handler.authorizer = authorizer
     # Its default three-second pause after a refused login only slows the tests down.
     handler.auth_failed_timeout = 0.1
@@ -376,6 +423,10 @@ RUNNERS = {
 }
 
 
+for _mode in ("other-data-certificate", "reply-behind-234", "clear-data"):
+    RUNNERS["pyftpdlib-" + _mode] = functools.partial(run_pyftpdlib, mode=_mode)
+
+
 def stop(process):
     try:
         os.killpg(process.pid, signal.SIGTERM)
@@ -429,7 +480,7 @@ def parse(args):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) in (4, 6) and sys.argv[1] == "--serve-pyftpdlib":
+    if len(sys.argv) in (5, 7) and sys.argv[1] == "--serve-pyftpdlib":
         serve_pyftpdlib(sys.argv[2], int(sys.argv[3]), *sys.argv[4:])
     else:
         options = parse(sys.argv[1:])

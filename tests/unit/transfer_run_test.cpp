@@ -409,3 +409,32 @@ TEST(CertificateTrust, ChangesAreAskedAboutPerServerAndOnlyWhatIsAcceptedIsKept)
   }
   EXPECT_EQ(window.certificates.at("nas:21").fingerprint, "CC:CC");
 }
+
+// A server seen with TLS before keeps it: a bare host whose AUTH TLS goes unanswered (as when
+// someone on the path hides it) gets no login in the clear. Native builds have no TLS, so the one
+// without a record is plain FTP here.
+TEST_F(TransferRunTest, BareHostSeenWithTlsBeforeGetsNoLoginInTheClear) {
+  for (const bool remembered : {false, true}) {
+    SCOPED_TRACE(remembered);
+    FaultServer server({});
+    const std::string key = "127.0.0.1:" + std::to_string(server.Port());
+    window_ = FakeWindow();
+    window_.visible = true;
+    if (remembered) window_.certificates[key] = {key, "AA:BB", true};
+    window_.entries = {Local("a.txt", "a")};
+    std::string failure;
+    try {
+      Run(Settings(server));
+    } catch (const CInternetException& e) {
+      failure = e.what();
+    }
+    const std::vector<std::string> commands = server.Commands();
+    const bool loggedIn = std::any_of(commands.begin(), commands.end(),
+                                      [](const std::string& c) { return c.rfind("USER", 0) == 0; });
+    EXPECT_EQ(loggedIn, !remembered);
+    EXPECT_EQ(failure.find("stopped offering encrypted connections") != std::string::npos,
+              remembered)
+        << failure;
+    EXPECT_EQ(Stored(server.Root() + "/a.txt"), remembered ? "<missing>" : "a");
+  }
+}
