@@ -21,7 +21,8 @@ Servers that misbehave as someone on the path would make them, each pyftpdlib wi
   pyftpdlib-other-data-certificate  data connections present a certificate of their own
   pyftpdlib-reply-behind-234        "230 Login successful." behind the 234 to AUTH TLS, in the clear
   pyftpdlib-clear-data              PROT P refused: data connections would stay in the clear
-A server that drops AUTH after a first TLS run is the plain one started on the TLS one's port.
+  pyftpdlib-no-auth                 AUTH TLS refused, logins taken in the clear: started on the port
+                                    of a TLS server, it is that server once AUTH is hidden from it
 """
 
 import functools
@@ -193,6 +194,9 @@ def misbehaving(handler, mode, base):
     elif mode == "clear-data":
         members["ftp_PROT"] = lambda self, line: self.respond("534 Data connections stay in the clear.")
         members["tls_data_required"] = False
+    elif mode == "no-auth":
+        members["ftp_AUTH"] = lambda self, line: self.respond("502 Command not implemented.")
+        members["tls_control_required"] = members["tls_data_required"] = False
     return type("Handler", (handler,), members)
 
 
@@ -423,7 +427,7 @@ RUNNERS = {
 }
 
 
-for _mode in ("other-data-certificate", "reply-behind-234", "clear-data"):
+for _mode in ("other-data-certificate", "reply-behind-234", "clear-data", "no-auth"):
     RUNNERS["pyftpdlib-" + _mode] = functools.partial(run_pyftpdlib, mode=_mode)
 
 
