@@ -70,25 +70,12 @@ struct CFtpConnection::DataChannel {
   // An orderly end (with TLS, a close_notify) says the file is whole; a reset says it is not.
   void Finish(bool whole, int timeoutMs) {
     std::string ignored;
-    if (whole && tls) whole = tls->Shutdown(timeoutMs, &ignored) && AwaitServerEnd(timeoutMs);
+    if (whole && tls) whole = tls->Close(timeoutMs, &ignored);
     tls.reset();
     if (whole) {
       socket.Close();
     } else {
       socket.Abort();
-    }
-  }
-  // Closing a socket with unread bytes (a TLS 1.3 session ticket, the server's close_notify)
-  // sends a reset, which can cost the server the end of the file: the server's end is read first.
-  bool AwaitServerEnd(int timeoutMs) {
-    socket.ShutdownSending();
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    char unread[4096];
-    std::string error;
-    for (;;) {
-      const int left = MillisecondsUntil(deadline);
-      const long got = left > 0 ? tls->Receive(unread, sizeof unread, left, &error) : -1;
-      if (got <= 0) return got == 0;
     }
   }
 };

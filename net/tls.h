@@ -74,6 +74,12 @@ class TlsChannel {
   // Sends a TLS close_notify. The socket stays open; nothing can be sent afterwards, but Receive
   // still reads what the peer sends until its own close_notify.
   bool Shutdown(int timeoutMs, std::string* error);
+  // The orderly end of a connection: Shutdown, the socket's sending side ended, then what the peer
+  // still sends read and dropped until its close_notify or its end of the connection, all within
+  // timeoutMs. A socket closed with unread bytes (a session ticket, the peer's close_notify)
+  // sends a reset, which can cost the peer the end of what it received. False when the peer's
+  // end did not come.
+  bool Close(int timeoutMs, std::string* error);
   // A handshake succeeded, and neither Shutdown nor a failure that broke the channel came since.
   bool IsOpen() const;
 

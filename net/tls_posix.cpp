@@ -39,6 +39,7 @@ long TlsChannel::Receive(char*, std::size_t, int, std::string* error) {
 }
 bool TlsChannel::HasBuffered() const { return false; }
 bool TlsChannel::Shutdown(int, std::string* error) { return Unavailable(error, false); }
+bool TlsChannel::Close(int, std::string* error) { return Unavailable(error, false); }
 bool TlsChannel::IsOpen() const { return false; }
 
 bool TlsAvailable() { return false; }

@@ -597,6 +597,17 @@ bool TlsChannel::Shutdown(int timeoutMs, std::string* error) {
   return s.SendToken(&out, DeadlineAfter(timeoutMs), error);
 }
 
+bool TlsChannel::Close(int timeoutMs, std::string* error) {
+  const Clock::time_point deadline = DeadlineAfter(timeoutMs);
+  if (!Shutdown(timeoutMs, error)) return false;
+  impl_->socket->ShutdownSending();
+  char unread[4096];
+  for (;;) {
+    const long got = Receive(unread, sizeof unread, MillisecondsUntil(deadline), error);
+    if (got <= 0) return got == 0;
+  }
+}
+
 bool TlsAvailable() { return true; }
 
 }  // namespace net

@@ -8,12 +8,15 @@ Under Wine a test cannot read a Unix child's pipes, so the server connects back 
   PORT <n>               where it listens for TLS
   SESSION new|reused     per connection, after its handshake
   CLOSE clean|unclean    per connection: ended by close_notify, or without one
+  END fin|reset          after TAIL: how the client's socket ended after the close_notify
 It stops when that connection closes, or after an hour at most.
 
 On a TLS connection it first says "HELLO", in the same send as the last of its handshake, so the
 client holds data beyond the handshake when that ends. Then it takes commands, one line each:
   SINK <n>    reads n bytes, answers "SHA256 <hex>" of them
   SOURCE <n>  answers "SHA256 <hex>", then sends n random bytes with that digest
+  TAIL <n>    sends n bytes and nothing about them, as a server may send what a client never asked
+              for (TLS 1.3 session tickets); then waits for the client's end of the connection
 After the client's close_notify it sends its own.
 """
 
@@ -129,6 +132,7 @@ class Connection:
 
 def serve(sock, context, reporter):
     conn = Connection(sock, context)
+    tail = False
     try:
         conn.handshake_and_greet()
         reporter.say("SESSION " + ("reused" if conn.tls.session_reused else "new"))
@@ -148,8 +152,17 @@ def serve(sock, context, reporter):
                 data = os.urandom(count)
                 conn.sendall(("SHA256 " + hashlib.sha256(data).hexdigest() + "\n").encode())
                 conn.sendall(data)
+            elif verb == "TAIL":
+                conn.sendall(os.urandom(count))
+                tail = True
         reporter.say("CLOSE clean")
         conn.unwrap()
+        if tail:
+            try:
+                ended = sock.recv(1) == b""
+            except ConnectionResetError:
+                ended = False
+            reporter.say("END " + ("fin" if ended else "reset"))
     except (ssl.SSLError, OSError, ValueError) as e:
         reporter.say("CLOSE unclean " + type(e).__name__)
     finally:

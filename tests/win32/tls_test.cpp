@@ -234,6 +234,20 @@ TEST(TlsChannel, CarriesMebibytesBothWaysAndClosesWithCloseNotify) {
   EXPECT_FALSE(client.Send("late"));
 }
 
+// A socket closed with bytes unread sends a reset, which can cost the server the end of an upload.
+TEST(TlsChannel, CloseReadsToThePeersEndSoTheConnectionEndsWithoutAReset) {
+  EchoServer server(false);
+  net::TlsCredentials credentials;
+  Client client(server.port, credentials);
+  EXPECT_EQ(server.Next("SESSION"), "new");
+  ASSERT_TRUE(client.Send("TAIL 100000\n"));
+  ASSERT_TRUE(client.channel.Close(kWaitMs, &client.error)) << client.error;
+  EXPECT_FALSE(client.channel.IsOpen());
+  client.socket.Close();
+  EXPECT_EQ(server.Next("CLOSE"), "clean");
+  EXPECT_EQ(server.Next("END"), "fin");
+}
+
 // What an FTP session does: a data connection beside the open control connection, with the same
 // credentials and name, so that Schannel can resume the session (Wine never does).
 TEST(TlsChannel, SecondChannelWithSameCredentialsWhileFirstIsOpen) {
