@@ -111,10 +111,10 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
   CInternetSession session;
   session.SetTimeout(options.timeoutMs);
   session.SetReconnectPause(options.reconnectPauseMs);
-  session.SetCertificateCheck([&window](const ftp::ServerAddress& server,
-                                        const net::TlsPeer& peer) {
-    return AcceptCertificate({ServerKey(server), peer.sha256, peer.trusted}, window);
-  });
+  session.SetCertificateCheck(
+      [&window](const ftp::ServerAddress& server, const net::TlsPeer& peer) {
+        return AcceptCertificate({ServerKey(server), peer.sha256, peer.trusted}, window);
+      });
   session.SetKnownSecure([&window](const ftp::ServerAddress& server) {
     return window.StoredCertificate(ServerKey(server)).has_value();
   });

@@ -167,13 +167,8 @@ bool CFtpConnection::ExchangeExpectingPositive(const std::string& verb,
 }
 
 bool CFtpConnection::RequiresTls() {
-  switch (address_.security) {
-    case ftp::Security::Required:
-      return true;
-    case ftp::Security::Off:
-      return false;
-    case ftp::Security::WhenOffered:
-      break;
+  if (address_.security != ftp::Security::WhenOffered) {
+    return address_.security == ftp::Security::Required;
   }
   return loggedInSecurely_ || (knownSecure_ && knownSecure_(address_));
 }
@@ -196,8 +191,9 @@ bool CFtpConnection::SecureControl() {
   }
   // The server sends nothing between its 234 and the handshake: what came is someone else's.
   if (parser_.HoldsAnything()) {
-    return Break("Something on the network sent replies in the server's name before the "
-                 "connection was encrypted; the connection was ended before the login");
+    return Break(
+        "Something on the network sent replies in the server's name before the "
+        "connection was encrypted; the connection was ended before the login");
   }
   auto channel = std::make_unique<net::TlsChannel>();
   std::string error;
@@ -222,9 +218,7 @@ bool CFtpConnection::AcceptPeer(const net::TlsPeer& peer) {
                (peer.trustProblem.empty() ? std::string() : ": " + peer.trustProblem));
 }
 
-bool CFtpConnection::DataProtected() {
-  return !controlTls_ || dataSecure_ || Fail(dataRefusal_);
-}
+bool CFtpConnection::DataProtected() { return !controlTls_ || dataSecure_ || Fail(dataRefusal_); }
 
 bool CFtpConnection::Login(const std::string& user, const std::string& password) {
   if (!SecureControl()) return false;

@@ -46,8 +46,7 @@ TEST(CertificateRecords, DecodeEarlierAndCurrentForms) {
     EXPECT_EQ(Listed(DecodeCertificateRecords(c.value)), c.records) << c.value.data;
   }
   const std::vector<CertificateRecord> records = {{"a:21", "AA", false}, {"[::1]:21", "BB", true}};
-  EXPECT_EQ(Listed(DecodeCertificateRecords(EncodeCertificateRecords(records))),
-            Listed(records));
+  EXPECT_EQ(Listed(DecodeCertificateRecords(EncodeCertificateRecords(records))), Listed(records));
 }
 
 TEST(CertificateRecords, SavingOneServerKeepsTheOthersAndTheEarlierRecord) {
@@ -82,8 +81,8 @@ TEST(CertificateTrust, WhatCountsAsChanged) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CertificateChanged(c.stored, c.presented), c.changed)
-        << c.stored.fingerprint << c.stored.trustedByWindows << " then "
-        << c.presented.fingerprint << c.presented.trustedByWindows;
+        << c.stored.fingerprint << c.stored.trustedByWindows << " then " << c.presented.fingerprint
+        << c.presented.trustedByWindows;
   }
 }
 

@@ -379,13 +379,13 @@ TEST(CertificateTrust, ChangesAreAskedAboutPerServerAndOnlyWhatIsAcceptedIsKept)
   const CertificateRecord nas{"nas:21", "AA:AA", false};
   const CertificateRecord bank{"bank:990", "BB:BB", true};
   const std::vector<Case> cases = {
-      {nas, {}, true, ""},                                           // first use
-      {bank, {}, true, ""},                                          // another server, first use
-      {{"nas:21", "CC:CC", false}, {false}, false, "CC:CC"},        // changed pin, refused
-      {nas, {}, true, ""},                                           // still the pin
+      {nas, {}, true, ""},                                    // first use
+      {bank, {}, true, ""},                                   // another server, first use
+      {{"nas:21", "CC:CC", false}, {false}, false, "CC:CC"},  // changed pin, refused
+      {nas, {}, true, ""},                                    // still the pin
       {{"bank:990", "DD:DD", false}, {false}, false, "trusted the earlier"},  // self-signed
-      {{"bank:990", "EE:EE", true}, {}, true, ""},                   // renewal
-      {{"bank:990", "FF:FF", false}, {true}, true, "FF:FF"},         // accepted: pinned now
+      {{"bank:990", "EE:EE", true}, {}, true, ""},                            // renewal
+      {{"bank:990", "FF:FF", false}, {true}, true, "FF:FF"},  // accepted: pinned now
       {{"bank:990", "FF:FF", false}, {}, true, ""},
       {{"nas:21", "CC:CC", true}, {true}, true, "it trusts this one"},
   };
