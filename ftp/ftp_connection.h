@@ -73,7 +73,8 @@ class CFtpConnection {
   bool Connect(const ftp::ServerAddress& address);
   // AUTH TLS unless the address says plain FTP, then USER, then PASS unless the server accepted
   // the user alone (empty texts are sent as empty), then PBSZ and PROT on a secure connection,
-  // and FEAT.
+  // and FEAT. TLS is required for ftpes://, for a server known to have used it, and on every
+  // reconnect after a secure login; a refused PROT P fails each file instead of sending it.
   bool Login(const std::string& user, const std::string& password);
   // 'I' (binary) or 'A' (text).
   bool SetType(char type);
