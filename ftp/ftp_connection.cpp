@@ -187,7 +187,8 @@ bool CFtpConnection::SecureControl() {
     if (!required) return true;
     CloseConnections();
     return Fail("The server stopped offering encrypted connections (" + reply.Line() +
-                "), which it used before; the login was not sent in the clear");
+                "), which it used before; the login was not sent in the clear. If the server "
+                "really no longer has them, write ftp:// before its name to send in the clear");
   }
   // The server sends nothing between its 234 and the handshake: what came is someone else's.
   if (parser_.HoldsAnything()) {
