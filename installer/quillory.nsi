@@ -53,6 +53,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" " "
 
 Var RunningWindow
+Var EndedCopy
 
 ; Stops with a message, and the exit code 2, which a silent run reports instead of the message.
 !macro Fail TEXT
@@ -100,6 +101,7 @@ Var RunningWindow
     ${If} $RunningWindow == 0
       Return
     ${EndIf}
+    StrCpy $EndedCopy 1
     System::Call 'user32::GetWindowThreadProcessId(p $RunningWindow, *i .r1)'
     System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p.r2'
     DetailPrint "Ending the running ${NAME}"
@@ -166,6 +168,11 @@ Section
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+
+  ; The copy that was ended comes back as it starts at log-on, so the daily backup goes on.
+  ${If} $EndedCopy == 1
+    Exec '"$INSTDIR\${EXE}" RunHidden'
+  ${EndIf}
 SectionEnd
 
 ; 1 when a Run command starts the program in $INSTDIR (quoted or not, with any arguments), 0

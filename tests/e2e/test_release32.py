@@ -15,9 +15,9 @@ from pathlib import PureWindowsPath
 import pytest
 
 from conftest import BUILD
-from quillory_e2e import (DIRECTORY_EDIT, LOGIN_EDIT, PASSWORD_EDIT, REG_SZ, RUN_KEY, SERVER_EDIT,
-                          SETTINGS_KEY, TEST_SETTINGS, Driver, dword, encode_settings, sz, unescape,
-                          wine_path)
+from quillory_e2e import (DIRECTORY_EDIT, LOGIN_EDIT, MAIN_CAPTION, PASSWORD_EDIT, REG_SZ, RUN_KEY,
+                          SERVER_EDIT, SETTINGS_KEY, TEST_SETTINGS, Driver, dword, encode_settings, sz,
+                          unescape, wine_path)
 from test_settings import fill
 from test_transfer import CREATE_QUESTION, make_files
 from test_tray import MENU_SHUTDOWN, WM_RBUTTONUP, choose, icon_in_tray, menu_open
@@ -117,7 +117,7 @@ class Install:
 def installed(wine_session, driver):
     """setup.exe /S, once for the module."""
     if not SETUP:
-        pytest.skip("no setup program: tools/build.sh makes it where makensis is installed (apt-get install nsis)")
+        pytest.skip("no setup program: tools/build.sh makes it where makensis is installed (nsis)")
     assert run32(wine_session, [str(SETUP[-1]), "/S"]) == 0
     return Install(wine_session, driver)
 
@@ -181,7 +181,7 @@ def test_setup_installs_for_the_user_with_shortcut_and_uninstall_entry(installed
 
 
 def test_installed_program_sends_the_stored_list_and_setup_replaces_it_while_it_runs(
-        release, installed, wine_session, ftp_server, workdir):
+        release, installed, wine_session, driver, ftp_server, workdir):
     report = bytes(range(256)) * 1200 + b"\r\n\x00\x1a"
     data = make_files(workdir / "data", {"report.doc": report})
     logs = make_files(workdir / "logs", {"a.log": b"A", "b.log": b"B" * 70000, "c.log": b"",
@@ -212,9 +212,12 @@ def test_installed_program_sends_the_stored_list_and_setup_replaces_it_while_it_
     assert app.wait_exit(timeout=SLOW_S) == 1  # the code of the tray's Shutdown
     assert program.stat().st_ino != inode
     assert app.settings() == stored
+    # The new copy starts as at log-on: it hides, and the uninstall below ends it.
+    assert driver.call("wait-window", MAIN_CAPTION, SLOW_MS) == "1"
 
 
-def test_uninstall_removes_the_install_and_its_run_value_and_keeps_the_settings(installed, wine_session, driver):
+def test_uninstall_removes_the_install_and_its_run_value_and_keeps_the_settings(installed, wine_session,
+                                                                               driver):
     settings = encode_settings({"server": "ftp.example.com", "files": ["C:\\data\\a.txt"]})
     for name, value in settings.items():
         driver.reg_set("HKCU", SETTINGS_KEY, name, *value)
@@ -227,6 +230,7 @@ def test_uninstall_removes_the_install_and_its_run_value_and_keeps_the_settings(
     quiet = text(driver.reg_get("HKCU", UNINSTALL_KEY, "QuietUninstallString"))
     program, _, arguments = quiet[1:].partition('" ')
     assert run32(wine_session, [program] + arguments.split()) == 0
+    assert driver.call("exists", MAIN_CAPTION) == "0"
     assert driver.reg_values("HKCU", UNINSTALL_KEY) is None
     assert driver.reg_get("HKLM", RUN_KEY_32, "Quillory") is None
     assert driver.reg_get("HKCU", RUN_KEY, "Quillory") == elsewhere
