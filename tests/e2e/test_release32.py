@@ -4,8 +4,8 @@
 Calling conventions, structure sizes, pointers in 32-bit fields, stack alignment and the i686 runtime
 are what the 64-bit tests cannot show. Where the kernel runs no 32-bit code, qemu-user runs the
 loader (tools/setup.sh registers it with binfmt_misc) and every start of a process costs about a
-minute of CPU: the suite starts the program twice (once as copied, once as installed), the setup
-program twice and the uninstaller once, and checks several things in each run.
+minute of CPU: the suite starts the program twice (as copied, as installed; the update starts it a
+third time), the setup program twice and the uninstaller once, and checks several things in each run.
 """
 
 import subprocess
