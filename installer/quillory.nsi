@@ -1,7 +1,8 @@
 ; The setup program: installs Quillory for the current user (no administrator rights), updates it
 ; over a running copy and uninstalls it. installer/installer.cmake builds it and passes what it
 ; reads from the program's sources: VERSION, PUBLISHER, DESCRIPTION, PROGRAM, ICON, OUTFILE,
-; RUNNING_MUTEX_NAME, RUNNING_WINDOW_NAME, ID_TRAY_SHUTDOWN, SETTINGS_KEY, SETTINGS_PARENT_KEY, RUN_KEY, RUN_VALUE.
+; RUNNING_MUTEX_NAME, RUNNING_WINDOW_NAME, ID_TRAY_SHUTDOWN, SETTINGS_KEY, SETTINGS_PARENT_KEY,
+; RUN_KEY, RUN_VALUE.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -30,6 +31,7 @@ OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\${NAME}"
 ; An update goes where the installed copy is, so a Run value that names it keeps working.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PUBLISHER} ${DESCRIPTION} ${VERSION}"
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
 
@@ -68,6 +70,8 @@ Var EndedCopy
   ; The running copy's main window, as the program publishes it (app/running_instance.h); 0 when
   ; none runs. Found by this name rather than by its title, so that a hidden window is found too.
   Function ${UN}FindRunningCopy
+    Push $0
+    Push $1
     StrCpy $RunningWindow 0
     System::Call 'kernel32::OpenFileMappingW(i ${FILE_MAP_READ}, i 0, w "${RUNNING_WINDOW_NAME}") p.r0'
     ${If} $0 P<> 0
@@ -79,6 +83,8 @@ Var EndedCopy
       ${EndIf}
       System::Call 'kernel32::CloseHandle(p r0)'
     ${EndIf}
+    Pop $1
+    Pop $0
   FunctionEnd
 
   ; Ends a running copy as its tray "Shutdown" does, and waits until its process has gone: its
@@ -219,9 +225,9 @@ FunctionEnd
 ; copy NSIS makes for an uninstaller started without _?= does.
 Function un.RemoveUninstaller
   ${If} "$EXEDIR" == "$INSTDIR"
-    GetTempFileName $0
-    CopyFiles /SILENT "$EXEPATH" $0
     System::Call 'kernel32::GetCurrentProcessId() i.r1'
+    StrCpy $0 "$TEMP\${NAME}-uninstall-$1.exe"
+    CopyFiles /SILENT "$EXEPATH" $0
     Exec '"$0" /S /AFTER=$1 _?=$INSTDIR'
   ${Else}
     Push "$INSTDIR\${UNINSTALLER}"
