@@ -212,7 +212,7 @@ def test_installed_program_sends_the_stored_list_and_setup_replaces_it_while_it_
     assert app.wait_exit(timeout=SLOW_S) == 1  # the code of the tray's Shutdown
     assert program.stat().st_ino != inode
     assert app.settings() == stored
-    # The new copy starts as at log-on: it hides, and the uninstall below ends it.
+    # The ended copy is started again, as at log-on; the uninstall below ends it.
     assert driver.call("wait-window", MAIN_CAPTION, SLOW_MS) == "1"
 
 
