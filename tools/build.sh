@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds all three trees: build/native (sanitizers, unit tests), build/win64 (the program as tested,
-# Win32 tests, the end-to-end driver) and build/win32 (the release program, build/win32/Quillory.exe).
+# Win32 tests, the end-to-end driver) and build/win32 (the release program, build/win32/Quillory.exe,
+# and its setup program beside it, build/win32/Quillory-<version>-setup.exe).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)

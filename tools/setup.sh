@@ -5,7 +5,7 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(
   cmake make g++ googletest clang-format
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth imagemagick file
+  wine wine64 xvfb xauth imagemagick file nsis
   python3-pytest python3-pyftpdlib python3-openssl curl lftp openssl
   qemu-user-static
   iproute2 nftables

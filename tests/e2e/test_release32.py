@@ -1,19 +1,23 @@
 """The release program itself: build/win32/Quillory.exe, the 32-bit build users get, started by Wine's
-32-bit loader in a prefix of its own.
+32-bit loader in a prefix of its own, and its setup program, which is 32-bit too.
 
 Calling conventions, structure sizes, pointers in 32-bit fields, stack alignment and the i686 runtime
 are what the 64-bit tests cannot show. Where the kernel runs no 32-bit code, qemu-user runs the
-loader (tools/setup.sh registers it with binfmt_misc) and every start of the program costs about a
-minute of CPU: the suite starts it twice and checks several things in each run.
+loader (tools/setup.sh registers it with binfmt_misc) and every start of a process costs about a
+minute of CPU: the suite starts the program twice (as copied, as installed; the update starts it a
+third time), the setup program twice and the uninstaller once, and checks several things in each run.
 """
 
 import subprocess
+import time
+from pathlib import PureWindowsPath
 
 import pytest
 
 from conftest import BUILD
-from quillory_e2e import (DIRECTORY_EDIT, LOGIN_EDIT, PASSWORD_EDIT, SERVER_EDIT, TEST_SETTINGS, Driver,
-                          encode_settings, unescape, wine_path)
+from quillory_e2e import (DIRECTORY_EDIT, LOGIN_EDIT, MAIN_CAPTION, PASSWORD_EDIT, REG_SZ, RUN_KEY,
+                          SERVER_EDIT, SETTINGS_KEY, TEST_SETTINGS, Driver, dword, encode_settings, sz,
+                          unescape, wine_path)
 from test_settings import fill
 from test_transfer import CREATE_QUESTION, make_files
 from test_tray import MENU_SHUTDOWN, WM_RBUTTONUP, choose, icon_in_tray, menu_open
@@ -21,6 +25,11 @@ from test_welcome_about import WELCOME_CAPTION, WELCOME_TEXT
 from wine_session import ROOT, WineSession
 
 RELEASE = ROOT / "build" / "win32" / "Quillory.exe"
+SETUP = sorted((ROOT / "build" / "win32").glob("Quillory-*-setup.exe"))
+UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillory"
+# Where a 32-bit program's machine-wide values land on 64-bit Windows, and so in Wine's prefix.
+RUN_KEY_32 = RUN_KEY.replace("Software\\", "Software\\Wow6432Node\\")
+START_MENU = "AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 LOADER32 = "/usr/lib/wine/wine"
 WINESERVER32 = "/usr/lib/wine/wineserver32"
 # Without a reserved range qemu 7.2 puts Wine's fixed mappings where they cannot be placed ("failed
@@ -62,10 +71,61 @@ def driver(wine_session):
     drv.close()
 
 
+def run32(session, command):
+    """Runs a 32-bit program to its end; its exit code."""
+    # A shortcut linked into the Start menu would start winemenubuilder, which puts an entry into
+    # this machine's own desktop menu.
+    env = dict(session.env, WINEDLLOVERRIDES=session.env["WINEDLLOVERRIDES"] + ";winemenubuilder.exe=d")
+    return subprocess.run([LOADER32] + command, env=env, timeout=SLOW_S, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode
+
+
+def unix_path(session, windows_path):
+    drive, *parts = PureWindowsPath(windows_path).parts
+    assert drive.upper() == "C:\\"
+    return session.prefix.joinpath("drive_c", *parts)
+
+
+def text(value):
+    assert value[0] == REG_SZ
+    return value[1].rstrip(b"\0").decode("latin-1")
+
+
+def wait_until(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while not predicate() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    return predicate()
+
+
+class Install:
+    """What setup.exe /S has made, as its uninstall entry says."""
+
+    def __init__(self, session, driver):
+        self.entry = {name: driver.reg_get("HKCU", UNINSTALL_KEY, name)
+                      for name in driver.reg_values("HKCU", UNINSTALL_KEY) or []}
+        self.location = text(self.entry["InstallLocation"])
+        self.program = self.location + "\\Quillory.exe"
+        self.folder = unix_path(session, self.location)
+        self.users = session.prefix / "drive_c" / "users"
+
+    def shortcuts(self):
+        return list(self.users.glob(f"*/{START_MENU}/Quillory.lnk"))
+
+
+@pytest.fixture(scope="module")
+def installed(wine_session, driver):
+    """setup.exe /S, once for the module."""
+    if not SETUP:
+        pytest.skip("no setup program: tools/build.sh makes it where makensis is installed (nsis)")
+    assert run32(wine_session, [str(SETUP[-1]), "/S"]) == 0
+    return Install(wine_session, driver)
+
+
 @pytest.fixture
 def release(quillory):
-    def start(**kwargs):
-        app = quillory(exe=RELEASE, loader=LOADER32, wait_main=False, **kwargs)
+    def start(exe=RELEASE, **kwargs):
+        app = quillory(exe=exe, loader=LOADER32, wait_main=False, **kwargs)
         if not kwargs.get("first_run"):
             app.wait_main(timeout=SLOW_S)
         return app
@@ -103,7 +163,25 @@ def test_first_run_settings_applied_and_tray_shutdown(release, driver):
     assert app.wait_exit(timeout=SLOW_S) == 1
 
 
-def test_stored_settings_load_and_the_list_is_sent_by_test_settings(release, ftp_server, workdir):
+def test_setup_installs_for_the_user_with_shortcut_and_uninstall_entry(installed, wine_session):
+    location, program = installed.location, installed.program
+    assert PureWindowsPath(location).parts[-3:] == ("Local", "Programs", "Quillory")
+    assert (installed.folder / "Quillory.exe").read_bytes() == RELEASE.read_bytes()
+    assert (installed.folder / "uninstall.exe").is_file()
+    [shortcut] = installed.shortcuts()
+    assert program.encode() in shortcut.read_bytes()
+    kib = sum(f.stat().st_size for f in installed.folder.iterdir()) // 1024
+    version = SETUP[-1].name.split("-")[1]
+    assert installed.entry == {
+        "DisplayName": sz("Quillory"), "DisplayVersion": sz(version), "Publisher": sz("Brannoch"),
+        "DisplayIcon": sz(program + ",0"), "InstallLocation": sz(location),
+        "UninstallString": sz(f'"{location}\\uninstall.exe" _?={location}'),
+        "QuietUninstallString": sz(f'"{location}\\uninstall.exe" /S _?={location}'),
+        "EstimatedSize": dword(kib), "NoModify": dword(1), "NoRepair": dword(1)}
+
+
+def test_installed_program_sends_the_stored_list_and_setup_replaces_it_while_it_runs(
+        release, installed, wine_session, driver, ftp_server, workdir):
     report = bytes(range(256)) * 1200 + b"\r\n\x00\x1a"
     data = make_files(workdir / "data", {"report.doc": report})
     logs = make_files(workdir / "logs", {"a.log": b"A", "b.log": b"B" * 70000, "c.log": b"",
@@ -111,7 +189,7 @@ def test_stored_settings_load_and_the_list_is_sent_by_test_settings(release, ftp
     entries = [wine_path(data / "report.doc"), wine_path(logs) + "\\*.log"]
     settings = {"server": ftp_server.address, "login": ftp_server.USER, "password": ftp_server.PASSWORD,
                 "directory": "backup", "files": entries, "send_time": 23 * 3600 + 59 * 60 + 55, "autorun": 0}
-    app = release(settings=settings)
+    app = release(settings=settings, exe=installed.program)
     assert app.list_items() == entries
     assert [app.text(c) for c in (SERVER_EDIT, LOGIN_EDIT, PASSWORD_EDIT, DIRECTORY_EDIT)] == [
         ftp_server.address, ftp_server.USER, ftp_server.PASSWORD, "backup"]
@@ -126,5 +204,39 @@ def test_stored_settings_load_and_the_list_is_sent_by_test_settings(release, ftp
     backup = ftp_server.root / "backup"
     assert app.wait_until(lambda: backup.is_dir() and ftp_server.files("backup") == expected, timeout=SLOW_S)
     assert app.no_message_box(wait=5)
-    app.command(1)  # OK: the quiet end
-    assert app.wait_exit(timeout=SLOW_S) == 0
+
+    stored = app.settings()
+    program = installed.folder / "Quillory.exe"
+    inode = program.stat().st_ino
+    assert run32(wine_session, [str(SETUP[-1]), "/S"]) == 0
+    assert app.wait_exit(timeout=SLOW_S) == 1  # the code of the tray's Shutdown
+    assert program.stat().st_ino != inode
+    assert app.settings() == stored
+    # The ended copy is started again, as at log-on; the uninstall below ends it.
+    assert driver.call("wait-window", MAIN_CAPTION, SLOW_MS) == "1"
+
+
+def test_uninstall_removes_the_install_and_its_run_value_and_keeps_the_settings(installed, wine_session,
+                                                                               driver):
+    settings = encode_settings({"server": "ftp.example.com", "files": ["C:\\data\\a.txt"]})
+    for name, value in settings.items():
+        driver.reg_set("HKCU", SETTINGS_KEY, name, *value)
+    # The program's own Run value, as the 32-bit program writes it, and one of a copy elsewhere.
+    driver.reg_set("HKLM", RUN_KEY_32, "Quillory", *sz(installed.program + " RunHidden"))
+    elsewhere = sz("C:\\Tools\\Quillory.exe RunHidden")
+    driver.reg_set("HKCU", RUN_KEY, "Quillory", *elsewhere)
+    shortcuts = installed.shortcuts()
+
+    quiet = text(driver.reg_get("HKCU", UNINSTALL_KEY, "QuietUninstallString"))
+    program, _, arguments = quiet[1:].partition('" ')
+    assert run32(wine_session, [program] + arguments.split()) == 0
+    assert driver.call("exists", MAIN_CAPTION) == "0"
+    assert driver.reg_values("HKCU", UNINSTALL_KEY) is None
+    assert driver.reg_get("HKLM", RUN_KEY_32, "Quillory") is None
+    assert driver.reg_get("HKCU", RUN_KEY, "Quillory") == elsewhere
+    driver.call("reg-delete-value", "HKCU", RUN_KEY, "Quillory")
+    assert shortcuts and not any(s.exists() for s in shortcuts)
+    assert not (installed.folder / "Quillory.exe").exists()
+    # The uninstaller's own file goes once it has ended.
+    assert wait_until(lambda: not installed.folder.exists(), timeout=SLOW_S)
+    assert {name: driver.reg_get("HKCU", SETTINGS_KEY, name) for name in settings} == settings
