@@ -108,8 +108,12 @@ class CFtpConnection {
     Failed,      // the file failed; the connection is still in step
     Lost,        // the control connection is gone or out of step
   };
-  // What is done with a complete upload, learnt from the server once per connection.
+  // What is done with a complete upload, learnt from the server once per connection and only
+  // from replies that can mean nothing else: a refusal to rename onto an existing file while a
+  // rename onto a new name works (DeleteThenRename), or RNFR not understood at all (Direct).
   enum class Replace { RenameOver, DeleteThenRename, Direct };
+  // How putting a complete upload in the old copy's place ended.
+  enum class Placed { Done, Failed, NoRenaming };
 
   bool Fail(const std::string& reason);
   bool FailWithReply(const ftp::Reply& reply);
@@ -140,6 +144,10 @@ class CFtpConnection {
   bool WithReconnect(Step step);
 
   bool Store(const std::string& localPath, const std::string& remoteName);
+  // Stores under the real name, for a server that renames nothing.
+  bool StoreDirect(const std::string& localPath, const std::string& remoteName);
+  // One upload, in passive mode when the server cannot reach us in active mode.
+  Sent Transfer(const std::string& localPath, const std::string& name, bool temporary);
   Sent SendTo(const std::string& localPath, const std::string& name);
   Sent Upload(const std::string& localPath, const std::string& name);
   Sent FailedWith(const std::string& reason);
@@ -157,7 +165,17 @@ class CFtpConnection {
   Sent AwaitGoAhead();
   bool SendFile(LocalFile& file, DataChannel& data, std::string* readError, std::string* sendError);
   // Renames the complete upload over the old copy, learning how the server lets that be done.
-  bool PutInPlace(const std::string& temporary, const std::string& remoteName);
+  Placed PutInPlace(const std::string& temporary, const std::string& remoteName);
+  Placed DeleteThenRename(const std::string& temporary, const std::string& remoteName);
+  // Whether a refused rename onto remoteName was a refusal to replace an existing file.
+  bool RefusesOnlyRenameOver(const std::string& temporary, const std::string& remoteName);
+  // The rename's second half, with the next upload's port.
+  bool RenameTo(const std::string& remoteName, ftp::Reply* reply);
+  // False, with the reason, when the server holds another number of bytes than were sent; a
+  // reply without a number checks nothing.
+  bool SizeMatches(const ftp::Reply& size);
+  // Removes the upload after a failure that left the old copy as it was, and says so.
+  Placed GiveUp(const std::string& temporary);
   // Deletes a name; the result does not matter and the last error stays.
   void Remove(const std::string& name);
 
@@ -203,6 +221,5 @@ class CFtpConnection {
   bool portArmed_ = false;
   // Likewise in passive mode: the port the server opened for the next upload, 0 when none.
   int passivePort_ = 0;
-  std::string temporaryName_;
   std::uint64_t bytesSent_ = 0;
 };
