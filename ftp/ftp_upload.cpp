@@ -240,7 +240,7 @@ CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& tempo
   Reply deleted;
   Reply from;
   Reply to;
-  if (!SendLines(CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary)) ||
+  if (!Usable() || !SendLines(CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary)) ||
       !ReadFinalReply(&deleted) || !ReadFinalReply(&from)) {
     return Placed::Failed;
   }
