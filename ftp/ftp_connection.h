@@ -78,7 +78,9 @@ class CFtpConnection {
   bool CreateDirectoryA(const std::string& directory) { return CreateDirectory(directory); }
   // Stores a local file under remoteName in the current remote directory. True only after the
   // server has confirmed the whole file under its real name; until then an older copy of that
-  // name stays as it was.
+  // name stays as it was. The one exception is a server that renames onto no existing file: there
+  // the old copy is deleted just before the rename, and should the rename still be refused, the
+  // complete upload stays under its temporary name, which LastError() names.
   bool PutFile(const std::string& localPath, const std::string& remoteName,
                unsigned flags = kFtpTransferTypeBinary, std::uintptr_t context = 1);
   // Says goodbye and closes the connection without waiting for the answer: a server may finish
