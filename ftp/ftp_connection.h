@@ -176,7 +176,8 @@ class CFtpConnection {
   // False, with the reason, when the server holds another number of bytes than were sent; a
   // reply without a number checks nothing.
   bool SizeMatches(const ftp::Reply& size);
-  // Removes the upload after a failure that left the old copy as it was, and says so.
+  // Removes the upload after a failure that left the old copy as it was, and says so; an upload
+  // whose old copy is gone stays, named in the reason.
   Placed GiveUp(const std::string& temporary);
   // Deletes a name; the result does not matter and the last error stays.
   void Remove(const std::string& name);
@@ -219,6 +220,9 @@ class CFtpConnection {
   bool fixedDataPort_ = false;
   int lastDataPeerPort_ = 0;
   Replace replace_ = Replace::RenameOver;
+  // The temporary name of a complete upload whose old copy was deleted but that is not yet in its
+  // place: it is never deleted nor sent again.
+  std::string keptUpload_;
   // The server already has the listening port for the next upload (sent with the last rename).
   bool portArmed_ = false;
   // Likewise in passive mode: the port the server opened for the next upload, 0 when none.

@@ -131,6 +131,9 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   }
   if (replace_ == Replace::Direct) return StoreDirect(localPath, remoteName);
   const std::string temporary = TemporaryName(remoteName, "");
+  // The connection was lost after the old copy was deleted: the complete upload is put in its
+  // place, not sent again over itself.
+  if (temporary == keptUpload_) return DeleteThenRename(temporary, remoteName) == Placed::Done;
   const Sent sent = Transfer(localPath, temporary, true);
   if (sent == Sent::Refused) {
     // Not taken for a server that allows no temporary names: 553 also stands for a full disk,
@@ -241,17 +244,18 @@ CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& tempo
   Reply from;
   Reply to;
   if (!Usable() || !SendLines(CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary)) ||
-      !ReadFinalReply(&deleted) || !ReadFinalReply(&from)) {
+      !ReadFinalReply(&deleted)) {
     return Placed::Failed;
   }
-  if (from.IsIntermediate() && RenameTo(remoteName, &to) && to.IsPositive()) return Placed::Done;
+  if (deleted.IsPositive()) keptUpload_ = temporary;
+  if (!ReadFinalReply(&from)) return Placed::Failed;
+  if (from.IsIntermediate() && RenameTo(remoteName, &to) && to.IsPositive()) {
+    keptUpload_.clear();
+    return Placed::Done;
+  }
   const Reply& refusal = from.IsIntermediate() ? to : from;
   if (refusal.code != 0) FailWithReply(refusal);
-  if (!deleted.IsPositive()) return GiveUp(temporary);
-  // The old copy is gone: the complete upload is all there is of the file, so it stays.
-  Fail("The old copy was deleted, but the server did not rename the new one into its place (" +
-       lastError_ + "); the complete file was left on the server as " + temporary);
-  return Placed::Failed;
+  return GiveUp(temporary);
 }
 
 bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply) {
@@ -278,6 +282,12 @@ bool CFtpConnection::SizeMatches(const Reply& size) {
 }
 
 CFtpConnection::Placed CFtpConnection::GiveUp(const std::string& temporary) {
+  if (temporary == keptUpload_) {
+    // The old copy is gone: the complete upload is all there is of the file, so it stays.
+    Fail("The old copy was deleted, but the server did not rename the new one into its place (" +
+         lastError_ + "); the complete file was left on the server as " + temporary);
+    return Placed::Failed;
+  }
   Remove(temporary);
   Fail(lastError_ + "; the old copy was left as it was");
   return Placed::Failed;

@@ -72,6 +72,8 @@ def parse_args():
                         help="from the Nth SIZE on, count one byte less than the file holds")
     parser.add_argument("--no-rename-onto", metavar="NAME",
                         help="refuse to rename anything onto NAME")
+    parser.add_argument("--drop-after-dele", metavar="NAME",
+                        help="close the control connection once, right after deleting NAME")
     parser.add_argument("--no-enter", metavar="NAME",
                         help="a directory NAME that can be made but not entered")
     return parser.parse_args()
@@ -255,6 +257,10 @@ class Session:
         try:
             os.remove(self.inside(argument))
             self.reply(250, "Deleted")
+            if argument == self.options.drop_after_dele and not DROPPED:
+                DROPPED.append(True)
+                self.hang_up()
+                return False
         except (OSError, ValueError):
             self.reply(550, "No such file")
 
@@ -312,6 +318,14 @@ class Session:
                 pass  # turned away already
             stray.close()
         return socket.create_connection(self.data_address)
+
+    def hang_up(self):
+        """Ends the session after what was sent, reading what the client sent on until it closes:
+        closing with unread commands would reset the connection and lose the last reply."""
+        self.conn.shutdown(socket.SHUT_WR)
+        self.conn.settimeout(10)
+        while self.conn.recv(4096):
+            pass
 
     def do_QUIT(self, argument):
         self.reply(221, "Goodbye")

@@ -548,6 +548,25 @@ TEST_F(FaultTest, CompleteUploadStaysOnceTheOldCopyIsGone) {
   EXPECT_FALSE(Contains(server.Commands(), "STOR big.bin"));
 }
 
+TEST_F(FaultTest, ConnectionLostAfterTheDeletePutsTheCompleteUploadInPlace) {
+  FaultServer server({"--no-rename-over", "--drop-after-dele", "big.bin"});
+  WriteFile(server.Root() + "/big.bin", "old copy");
+  const std::string bytes = RandomBytes(kTableFileBytes, 15);
+  WriteFile(local_ / "big.bin", bytes);
+  CFtpConnection client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "big.bin", "big.bin")) << client.LastError();
+  std::string stored;
+  EXPECT_TRUE(ReadFile(server.Root() + "/big.bin", &stored));
+  EXPECT_TRUE(stored == bytes) << stored.size() << " bytes";
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& line) { return line.rfind("STOR ", 0) == 0; }),
+            1)
+      << "the complete upload is not sent again over itself";
+  EXPECT_EQ(Leftovers(server), std::vector<std::string>());
+}
+
 TEST_F(FaultTest, InterruptedRunsLeaveAtMostOneTemporaryFilePerTarget) {
   // Every upload larger than the cut is cut short, and its partial file left behind.
   FaultServer server({"--cut", "control"});
