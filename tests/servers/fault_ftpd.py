@@ -248,10 +248,12 @@ class Session:
         COUNTS["sizes"] += 1
         if 0 < self.options.wrong_size_from <= COUNTS["sizes"]:
             size -= 1
-        if self.options.size_reply == "":
-            self.send("213")
+        if self.options.size_reply is None:
+            self.reply(213, str(size))
+        elif self.options.size_reply:
+            self.reply(213, self.options.size_reply)
         else:
-            self.reply(213, str(size) if self.options.size_reply is None else self.options.size_reply)
+            self.send("213")
 
     def do_DELE(self, argument):
         try:
