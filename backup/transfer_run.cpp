@@ -2,6 +2,7 @@
 
 #include "backup/certificate_trust.h"
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -20,6 +21,8 @@ namespace {
 constexpr unsigned kShowPauseMs = 2000;
 constexpr int kRunResult = 1;
 const char* const kLineBreakEntryText = "The entry contains a line break";
+const char* const kSameRemoteNameText =
+    "Another file of this run goes to the server under the same name: ";
 
 // Certificates are remembered per server and port.
 std::string ServerKey(const ftp::ServerAddress& server) {
@@ -37,6 +40,16 @@ class Uploader {
   explicit Uploader(CFtpConnection& connection) : connection_(connection) {}
 
   void Send(const std::string& localPath, const std::string& remoteName) {
+    // The first file of the run to go under a name keeps it, so the later one cannot take the
+    // earlier one's place; the same file listed twice is only sent twice. Names are compared as
+    // the server is sent them, byte for byte: a server that ignores case would take "Notes.txt"
+    // over "notes.txt" too, but folding case here would refuse files the usual case-sensitive
+    // server keeps apart, and no reply tells the two kinds of server apart.
+    const auto claim = remoteNames_.emplace(remoteName, localPath);
+    if (claim.first->second != localPath) {
+      failures_.push_back({localPath, kSameRemoteNameText + claim.first->second, false});
+      return;
+    }
     if (!connection_.PutFile(localPath, remoteName, kFtpTransferTypeBinary, 1)) {
       failures_.push_back({localPath, connection_.LastError(), false});
     }
@@ -52,6 +65,8 @@ class Uploader {
  private:
   CFtpConnection& connection_;
   std::vector<FailedUpload> failures_;
+  // Each remote name of the run, with the local file that goes under it.
+  std::map<std::string, std::string> remoteNames_;
 };
 
 std::string Counted(int count, const char* one, const char* many) {
@@ -98,6 +113,25 @@ void SendMatches(const std::string& pattern, CFileFind& finder, Uploader& upload
   finder.Close();
 }
 
+// Enters the remote directory, offering to make it; false when the user declined both questions.
+bool EnterRemoteDirectory(CFtpConnection& connection, const std::string& directory,
+                          TransferWindow& window) {
+  if (directory.empty() || connection.SetCurrentDirectory(directory)) return true;
+  // A lost connection says nothing about the directory: no question about creating it.
+  if (!connection.IsConnected()) {
+    throw CInternetException("The connection to the server was lost: " + connection.LastError());
+  }
+  if (!window.AskYesNo(kCreateDirectoryQuestion)) {
+    return window.AskYesNo(kContinueInDefaultQuestion);
+  }
+  const bool made = connection.CreateDirectory(directory);
+  const std::string makeError = connection.LastError();
+  if (connection.SetCurrentDirectory(directory)) return true;
+  // Sent anyway, the files would land in the login's directory, where nobody looks for them.
+  throw CInternetException("The remote directory \"" + directory + "\" could not be " +
+                           (made ? "entered: " + connection.LastError() : "made: " + makeError));
+}
+
 }  // namespace
 
 std::string RemoteNameOf(const std::string& entry) {
@@ -139,18 +173,7 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
     return kRunResult;
   }
 
-  if (!directory.empty() && !connection->SetCurrentDirectory(directory)) {
-    // A lost connection says nothing about the directory: no question about creating it.
-    if (!connection->IsConnected()) {
-      throw CInternetException("The connection to the server was lost: " + connection->LastError());
-    }
-    if (window.AskYesNo(kCreateDirectoryQuestion)) {
-      connection->CreateDirectory(directory);
-      connection->SetCurrentDirectory(directory);
-    } else if (!window.AskYesNo(kContinueInDefaultQuestion)) {
-      return kRunResult;
-    }
-  }
+  if (!EnterRemoteDirectory(*connection, directory, window)) return kRunResult;
 
   const int count = window.EntryCount();
   if (count != 0) window.SetProgressRange(count);

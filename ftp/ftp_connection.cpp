@@ -2,7 +2,6 @@
 
 #include "files/text.h"
 
-#include <random>
 #include <thread>
 
 namespace {
@@ -29,23 +28,13 @@ bool Offers(const std::string& features, const std::string& name) {
   return false;
 }
 
-// Unlike any name a user gives a file, and plain to an administrator who finds one left over.
-std::string TemporaryName() {
-  std::random_device random;
-  const char* const digits = "0123456789abcdef";
-  std::string token;
-  for (int i = 0; i < 8; ++i) token += digits[random() % 16];
-  return "quillory-upload-" + token + ".partial";
-}
-
 }  // namespace
 
 using ftp::HasLineBreak;
 using ftp::Reply;
 using ftp::ReplyParser;
 
-CFtpConnection::CFtpConnection(int timeoutMs)
-    : timeoutMs_(timeoutMs), temporaryName_(TemporaryName()) {}
+CFtpConnection::CFtpConnection(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
 CFtpConnection::~CFtpConnection() { Close(); }
 

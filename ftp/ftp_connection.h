@@ -86,7 +86,9 @@ class CFtpConnection {
   bool CreateDirectoryA(const std::string& directory) { return CreateDirectory(directory); }
   // Stores a local file under remoteName in the current remote directory. True only after the
   // server has confirmed the whole file under its real name; until then an older copy of that
-  // name stays as it was.
+  // name stays as it was. The one exception is a server that renames onto no existing file: there
+  // the old copy is deleted just before the rename, and should the rename still be refused, the
+  // complete upload stays under its temporary name, which LastError() names.
   bool PutFile(const std::string& localPath, const std::string& remoteName,
                unsigned flags = kFtpTransferTypeBinary, std::uintptr_t context = 1);
   // Says goodbye and closes the connection without waiting for the answer: a server may finish
@@ -116,8 +118,12 @@ class CFtpConnection {
     Failed,      // the file failed; the connection is still in step
     Lost,        // the control connection is gone or out of step
   };
-  // What is done with a complete upload, learnt from the server once per connection.
+  // What is done with a complete upload, learnt from the server once per connection and only
+  // from replies that can mean nothing else: a refusal to rename onto an existing file while a
+  // rename onto a new name works (DeleteThenRename), or RNFR not understood at all (Direct).
   enum class Replace { RenameOver, DeleteThenRename, Direct };
+  // How putting a complete upload in the old copy's place ended.
+  enum class Placed { Done, Failed, NoRenaming };
 
   bool Fail(const std::string& reason);
   bool FailWithReply(const ftp::Reply& reply);
@@ -152,6 +158,10 @@ class CFtpConnection {
   bool WithReconnect(Step step);
 
   bool Store(const std::string& localPath, const std::string& remoteName);
+  // Stores under the real name, for a server that renames nothing.
+  bool StoreDirect(const std::string& localPath, const std::string& remoteName);
+  // One upload, in passive mode when the server cannot reach us in active mode.
+  Sent Transfer(const std::string& localPath, const std::string& name, bool temporary);
   Sent SendTo(const std::string& localPath, const std::string& name);
   Sent Upload(const std::string& localPath, const std::string& name);
   Sent FailedWith(const std::string& reason);
@@ -169,7 +179,18 @@ class CFtpConnection {
   Sent AwaitGoAhead();
   bool SendFile(LocalFile& file, DataChannel& data, std::string* readError, std::string* sendError);
   // Renames the complete upload over the old copy, learning how the server lets that be done.
-  bool PutInPlace(const std::string& temporary, const std::string& remoteName);
+  Placed PutInPlace(const std::string& temporary, const std::string& remoteName);
+  Placed DeleteThenRename(const std::string& temporary, const std::string& remoteName);
+  // Whether a refused rename onto remoteName was a refusal to replace an existing file.
+  bool RefusesOnlyRenameOver(const std::string& temporary, const std::string& remoteName);
+  // The rename's second half, with the next upload's port.
+  bool RenameTo(const std::string& remoteName, ftp::Reply* reply);
+  // False, with the reason, when the server holds another number of bytes than were sent; a
+  // reply without a number checks nothing.
+  bool SizeMatches(const ftp::Reply& size);
+  // Removes the upload after a failure that left the old copy as it was, and says so; an upload
+  // whose old copy is gone stays, named in the reason.
+  Placed GiveUp(const std::string& temporary);
   // Deletes a name; the result does not matter and the last error stays.
   void Remove(const std::string& name);
 
@@ -216,10 +237,12 @@ class CFtpConnection {
   bool fixedDataPort_ = false;
   int lastDataPeerPort_ = 0;
   Replace replace_ = Replace::RenameOver;
+  // The temporary name of a complete upload whose old copy was deleted but that is not yet in its
+  // place: it is never deleted nor sent again.
+  std::string keptUpload_;
   // The server already has the listening port for the next upload (sent with the last rename).
   bool portArmed_ = false;
   // Likewise in passive mode: the port the server opened for the next upload, 0 when none.
   int passivePort_ = 0;
-  std::string temporaryName_;
   std::uint64_t bytesSent_ = 0;
 };

@@ -1,4 +1,5 @@
 // Uploads: the data connection in active or passive mode, and the safe replace of the old copy.
+#include <cstdint>
 #include <cstdlib>
 
 #include "files/local_file.h"
@@ -10,6 +11,10 @@ constexpr int kDataConnectionFailed = 425;
 constexpr int kTransferAborted = 426;
 constexpr int kFirstPrivilegedPort = 1024;
 constexpr int kSessionReuseRequired = 522;
+constexpr int kCommandUnknown = 500;
+constexpr int kCommandNotImplemented = 502;
+// Any size a file can have (2^64 has 20 digits).
+constexpr std::size_t kMaxSizeDigits = 19;
 const char* const kSessionReuseText =
     "The server insists that data connections resume the TLS session of the control "
     "connection, which this computer's secure connections did not do. Turn that requirement off "
@@ -52,6 +57,34 @@ int PassivePort(const ftp::Reply& reply) {
     at = comma == std::string::npos ? inside.size() + 1 : comma + 1;
   }
   return numbers[4] * 256 + numbers[5];
+}
+
+// Derived from the target's name, so that the next run stores over whatever an interrupted one
+// left (FNV-1a: the same text on every system and build). Unlike any name a user gives a file,
+// and plain to an administrator who finds one left over.
+std::string TemporaryName(const std::string& remoteName, const char* kind) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : remoteName) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  const char* const digits = "0123456789abcdef";
+  std::string token;
+  for (int shift = 60; shift >= 0; shift -= 4) token += digits[(hash >> shift) & 0xf];
+  return "quillory-upload-" + token + kind + ".partial";
+}
+
+// The byte count of a "213 count" reply; false for any other reply, a bare "213" among them.
+bool SizeOf(const ftp::Reply& reply, std::uint64_t* size) {
+  const std::size_t first = 4;  // past "213 "
+  const std::size_t end = reply.text.find_first_not_of("0123456789", first);
+  const std::size_t digits = (end == std::string::npos ? reply.text.size() : end) - first;
+  if (reply.code != 213 || reply.text.size() <= first || digits == 0 || digits > kMaxSizeDigits ||
+      (end != std::string::npos && reply.text.find_first_not_of(' ', end) != std::string::npos)) {
+    return false;
+  }
+  *size = std::strtoull(reply.text.c_str() + first, nullptr, 10);
+  return true;
 }
 
 }  // namespace
@@ -103,83 +136,168 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   if (ftp::HasLineBreak(remoteName) || ftp::HasLineBreak(localPath)) {
     return Fail("A name that contains a line break cannot be sent to the server");
   }
-  const bool safe = replace_ != Replace::Direct;
-  const std::string& target = safe ? temporaryName_ : remoteName;
-  Sent sent = SendTo(localPath, target);
-  if (sent == Sent::NoPortMode && !passive_) {
-    // Behind NAT the server cannot reach us: passive mode from here on.
-    const std::string activeError = lastError_;
-    passive_ = true;
-    if (!control_.IsOpen()) {
-      if (!Reconnect()) return false;
-      // The session given up on may keep its temporary file locked until its own wait for us
-      // ends (vsftpd: a minute); a file made anew under that name is not the one it holds.
-      if (safe) Remove(temporaryName_);
-    }
-    sent = SendTo(localPath, target);
-    if (sent == Sent::NoPortMode) {
-      // Nor can we reach it: active mode stays, and this file fails for the first reason.
-      passive_ = false;
-      sent = FailedWith(activeError);
-    }
-  }
-  if (sent == Sent::Refused && safe) {
-    // No temporary name allowed here (an upload-only account, a name filter): the real name it is.
-    replace_ = Replace::Direct;
-    return SendTo(localPath, remoteName) == Sent::Done;
-  }
-  if (sent != Sent::Done) {
-    if (safe && control_.IsOpen()) Remove(temporaryName_);
+  if (replace_ == Replace::Direct) return StoreDirect(localPath, remoteName);
+  const std::string temporary = TemporaryName(remoteName, "");
+  // The connection was lost after the old copy was deleted: the complete upload is put in its
+  // place, not sent again over itself.
+  if (temporary == keptUpload_) return DeleteThenRename(temporary, remoteName) == Placed::Done;
+  const Sent sent = Transfer(localPath, temporary, true);
+  if (sent == Sent::Refused) {
+    // Not taken for a server that allows no temporary names: 553 also stands for a full disk,
+    // where storing under the real name would cut the old copy short. Whatever an interrupted
+    // run left under the temporary name goes, so the next run starts clean.
+    Fail("The server refused the temporary file " + temporary + " (" + lastError_ + ")");
+    GiveUp(temporary);
     return false;
   }
-  if (!safe || PutInPlace(temporaryName_, remoteName)) return true;
+  if (sent != Sent::Done) {
+    if (control_.IsOpen()) Remove(temporary);
+    return false;
+  }
+  const Placed placed = PutInPlace(temporary, remoteName);
+  if (placed != Placed::NoRenaming) return placed == Placed::Done;
   // The server renames nothing: store under the real name, the one thing it allows.
-  return replace_ == Replace::Direct && control_.IsOpen() &&
-         SendTo(localPath, remoteName) == Sent::Done;
+  replace_ = Replace::Direct;
+  Remove(temporary);
+  return StoreDirect(localPath, remoteName);
 }
 
-bool CFtpConnection::PutInPlace(const std::string& temporary, const std::string& remoteName) {
-  if (replace_ == Replace::DeleteThenRename) Remove(remoteName);
+bool CFtpConnection::StoreDirect(const std::string& localPath, const std::string& remoteName) {
+  if (Transfer(localPath, remoteName, false) != Sent::Done) return false;
+  if (!offersSize_) return true;
+  Reply size;
+  if (!Exchange("SIZE", remoteName, &size)) return false;
+  return SizeMatches(size) ||
+         Fail(lastError_ +
+              "; this server takes files under their real name only, so the copy "
+              "there is not whole");
+}
+
+CFtpConnection::Sent CFtpConnection::Transfer(const std::string& localPath, const std::string& name,
+                                              bool temporary) {
+  Sent sent = SendTo(localPath, name);
+  if (sent != Sent::NoPortMode || passive_) return sent;
+  // Behind NAT the server cannot reach us: passive mode from here on.
+  const std::string activeError = lastError_;
+  passive_ = true;
+  if (!control_.IsOpen()) {
+    if (!Reconnect()) return Sent::Lost;
+    // The session given up on may keep its temporary file locked until its own wait for us
+    // ends (vsftpd: a minute); a file made anew under that name is not the one it holds.
+    if (temporary) Remove(name);
+  }
+  sent = SendTo(localPath, name);
+  if (sent != Sent::NoPortMode) return sent;
+  // Nor can we reach it: active mode stays, and this file fails for the first reason.
+  passive_ = false;
+  return FailedWith(activeError);
+}
+
+CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
+                                                  const std::string& remoteName) {
+  if (replace_ == Replace::DeleteThenRename) return DeleteThenRename(temporary, remoteName);
   // Commands that need no answer in between travel together: each round trip saved counts when
   // many small files are sent.
-  Reply reply;
   Reply size;
+  Reply from;
   const std::string renameFrom = CommandLine("RNFR", temporary);
   if (!Usable() ||
       !SendLines(offersSize_ ? CommandLine("SIZE", temporary) + renameFrom : renameFrom) ||
-      (offersSize_ && !ReadFinalReply(&size)) || !ReadFinalReply(&reply)) {
-    return false;
+      (offersSize_ && !ReadFinalReply(&size)) || !ReadFinalReply(&from)) {
+    return Placed::Failed;
   }
-  if (size.code == 213 && std::strtoull(size.text.c_str() + 4, nullptr, 10) != bytesSent_) {
-    Remove(temporary);  // also ends the rename begun above
-    return Fail("The server kept " + size.text.substr(4) + " of " + std::to_string(bytesSent_) +
-                " bytes; the old copy was left as it was");
+  if (!SizeMatches(size)) return GiveUp(temporary);  // the delete also ends the rename begun
+  if (from.code == kCommandUnknown || from.code == kCommandNotImplemented) {
+    return Placed::NoRenaming;
   }
-  if (reply.IsIntermediate()) {
-    // The next upload's port goes with the rename, so that upload starts without a wait: our
-    // listening port in active mode, the server's in passive mode.
-    const bool armPort = !passive_ && !fixedDataPort_ && dataListener_.socket.IsOpen();
-    const bool armPassive = passive_ && !noEpsv_;
-    const std::string port = armPort      ? CommandLine(dataPortVerb_, dataPortArgument_)
-                             : armPassive ? CommandLine("EPSV", "")
-                                          : "";
-    if (!SendLines(CommandLine("RNTO", remoteName) + port) || !ReadFinalReply(&reply)) {
-      return false;
-    }
-    Reply portReply;
-    if ((armPort || armPassive) && !ReadFinalReply(&portReply)) return false;
-    portArmed_ = armPort && portReply.IsPositive();
-    passivePort_ = armPassive && portReply.code == 229 ? PassivePort(portReply) : 0;
-    if (reply.IsPositive()) return true;
-    if (replace_ == Replace::RenameOver) {
-      // A server that will not rename onto an existing file: remove the old copy first.
-      replace_ = Replace::DeleteThenRename;
-      return PutInPlace(temporary, remoteName);
-    }
+  if (!from.IsIntermediate()) return FailWithReply(from), GiveUp(temporary);
+  Reply to;
+  if (!RenameTo(remoteName, &to)) return Placed::Failed;
+  if (to.IsPositive()) return Placed::Done;
+  if (!RefusesOnlyRenameOver(temporary, remoteName)) return FailWithReply(to), GiveUp(temporary);
+  replace_ = Replace::DeleteThenRename;
+  return DeleteThenRename(temporary, remoteName);
+}
+
+bool CFtpConnection::RefusesOnlyRenameOver(const std::string& temporary,
+                                           const std::string& remoteName) {
+  // Whether the target exists (where the server tells sizes), and whether the upload can be
+  // renamed to a new name of ours and back, in one round trip. That name is cleared first: a try
+  // that was interrupted may have left it, and this server renames onto no existing file.
+  const std::string aside = TemporaryName(remoteName, "-renamed");
+  const std::string lines = (offersSize_ ? CommandLine("SIZE", remoteName) : "") +
+                            CommandLine("DELE", aside) + CommandLine("RNFR", temporary) +
+                            CommandLine("RNTO", aside) + CommandLine("RNFR", aside) +
+                            CommandLine("RNTO", temporary);
+  Reply exists;
+  Reply replies[5];
+  if (!SendLines(lines) || (offersSize_ && !ReadFinalReply(&exists))) return false;
+  for (Reply& reply : replies) {
+    if (!ReadFinalReply(&reply)) return false;
+  }
+  const bool there = replies[2].IsPositive();
+  const bool back = replies[4].IsPositive();
+  if (there && !back) Remove(aside);
+  return (!offersSize_ || exists.code == 213) && there && back;
+}
+
+CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& temporary,
+                                                        const std::string& remoteName) {
+  // The size is checked while the old copy is still there to keep.
+  Reply size;
+  if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
+  if (!SizeMatches(size)) return GiveUp(temporary);
+  Reply deleted;
+  Reply from;
+  Reply to;
+  if (!Usable() || !SendLines(CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary)) ||
+      !ReadFinalReply(&deleted)) {
+    return Placed::Failed;
+  }
+  if (deleted.IsPositive()) keptUpload_ = temporary;
+  if (!ReadFinalReply(&from)) return Placed::Failed;
+  if (from.IsIntermediate() && RenameTo(remoteName, &to) && to.IsPositive()) {
+    keptUpload_.clear();
+    return Placed::Done;
+  }
+  const Reply& refusal = from.IsIntermediate() ? to : from;
+  if (refusal.code != 0) FailWithReply(refusal);
+  return GiveUp(temporary);
+}
+
+bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply) {
+  // The next upload's port goes with the rename, so that upload starts without a wait: our
+  // listening port in active mode, the server's in passive mode.
+  const bool armPort = !passive_ && !fixedDataPort_ && dataListener_.socket.IsOpen();
+  const bool armPassive = passive_ && !noEpsv_;
+  const std::string port = armPort      ? CommandLine(dataPortVerb_, dataPortArgument_)
+                           : armPassive ? CommandLine("EPSV", "")
+                                        : "";
+  if (!SendLines(CommandLine("RNTO", remoteName) + port) || !ReadFinalReply(reply)) return false;
+  Reply portReply;
+  if ((armPort || armPassive) && !ReadFinalReply(&portReply)) return false;
+  portArmed_ = armPort && portReply.IsPositive();
+  passivePort_ = armPassive && portReply.code == 229 ? PassivePort(portReply) : 0;
+  return true;
+}
+
+bool CFtpConnection::SizeMatches(const Reply& size) {
+  std::uint64_t kept = 0;
+  if (!SizeOf(size, &kept) || kept == bytesSent_) return true;
+  return Fail("The server kept " + std::to_string(kept) + " of " + std::to_string(bytesSent_) +
+              " bytes");
+}
+
+CFtpConnection::Placed CFtpConnection::GiveUp(const std::string& temporary) {
+  if (temporary == keptUpload_) {
+    // The old copy is gone: the complete upload is all there is of the file, so it stays.
+    Fail("The old copy was deleted, but the server did not rename the new one into its place (" +
+         lastError_ + "); the complete file was left on the server as " + temporary);
+    return Placed::Failed;
   }
   Remove(temporary);
-  replace_ = Replace::Direct;
-  return FailWithReply(reply);
+  Fail(lastError_ + "; the old copy was left as it was");
+  return Placed::Failed;
 }
 
 void CFtpConnection::Remove(const std::string& name) {

@@ -63,10 +63,25 @@ def parse_args():
                         help="connect to the data port from another address before the real one")
     parser.add_argument("--urgent", action="store_true",
                         help="send urgent data on the control connection during each upload")
+    parser.add_argument("--refuse-temporary-stors", type=int, default=0, metavar="N",
+                        help="answer the first N STORs of quillory-upload-* names with 553, as a "
+                        "full disk or a name filter would")
+    parser.add_argument("--size-reply", metavar="TEXT",
+                        help="answer every SIZE with 213 and TEXT; an empty TEXT: a bare 213")
+    parser.add_argument("--wrong-size-from", type=int, default=0, metavar="N",
+                        help="from the Nth SIZE on, count one byte less than the file holds")
+    parser.add_argument("--no-rename-onto", metavar="NAME",
+                        help="refuse to rename anything onto NAME")
+    parser.add_argument("--drop-after-dele", metavar="NAME",
+                        help="close the control connection once, right after deleting NAME")
+    parser.add_argument("--no-enter", metavar="NAME",
+                        help="a directory NAME that can be made but not entered")
     return parser.parse_args()
 
 
 DROPPED = []
+# Counted over every session of the server, so a reconnect does not start them again.
+COUNTS = {"temporary-stors": 0, "sizes": 0}
 
 
 class Session:
@@ -181,7 +196,9 @@ class Session:
             target = self.inside(argument)
         except ValueError:
             target = ""
-        if os.path.isdir(target):
+        if self.options.no_enter and os.path.basename(target) == self.options.no_enter:
+            self.reply(550, "Permission denied")
+        elif os.path.isdir(target):
             self.cwd = target
             self.reply(250, "Directory changed")
         else:
@@ -224,14 +241,28 @@ class Session:
 
     def do_SIZE(self, argument):
         try:
-            self.reply(213, str(os.path.getsize(self.inside(argument))))
+            size = os.path.getsize(self.inside(argument))
         except (OSError, ValueError):
             self.reply(550, "No such file")
+            return
+        COUNTS["sizes"] += 1
+        if 0 < self.options.wrong_size_from <= COUNTS["sizes"]:
+            size -= 1
+        if self.options.size_reply is None:
+            self.reply(213, str(size))
+        elif self.options.size_reply:
+            self.reply(213, self.options.size_reply)
+        else:
+            self.send("213")
 
     def do_DELE(self, argument):
         try:
             os.remove(self.inside(argument))
             self.reply(250, "Deleted")
+            if argument == self.options.drop_after_dele and not DROPPED:
+                DROPPED.append(True)
+                self.hang_up()
+                return False
         except (OSError, ValueError):
             self.reply(550, "No such file")
 
@@ -250,7 +281,14 @@ class Session:
         if self.options.no_rename_over and os.path.exists(target):
             self.reply(553, "Rename refused: the file exists")
             return
-        os.replace(self.rename_from, target)
+        if argument == self.options.no_rename_onto:
+            self.reply(553, "Rename refused: name not allowed")
+            return
+        try:
+            os.replace(self.rename_from, target)
+        except (OSError, TypeError):
+            self.reply(550, "Rename failed")
+            return
         self.reply(250, "Renamed")
 
     def open_passive(self):
@@ -283,6 +321,14 @@ class Session:
             stray.close()
         return socket.create_connection(self.data_address)
 
+    def hang_up(self):
+        """Ends the session after what was sent, reading what the client sent on until it closes:
+        closing with unread commands would reset the connection and lose the last reply."""
+        self.conn.shutdown(socket.SHUT_WR)
+        self.conn.settimeout(10)
+        while self.conn.recv(4096):
+            pass
+
     def do_QUIT(self, argument):
         self.reply(221, "Goodbye")
         return False
@@ -290,6 +336,11 @@ class Session:
     def do_STOR(self, argument):
         if "/" in argument or "\\" in argument:
             self.reply(553, "File names only, please")
+            return
+        if argument.startswith("quillory-upload-") and \
+                COUNTS["temporary-stors"] < self.options.refuse_temporary_stors:
+            COUNTS["temporary-stors"] += 1
+            self.reply(553, "Could not create file")
             return
         self.reply(150, "Opening data connection")
         if self.options.endless_preliminary:

@@ -33,6 +33,8 @@ constexpr double kGiveUpWithinSeconds = 10.0;
 // Far below any wait for a reply, far above one send and a close.
 constexpr double kPromptSeconds = 1.0;
 constexpr std::size_t kMultiMebibyteBytes = 5 * 1024 * 1024 + 123;
+// Large enough to take several sends, small enough for a table of many servers.
+constexpr std::size_t kTableFileBytes = 300000;
 // More than loopback's socket buffers can hold, so a server that never reads stalls the sender.
 constexpr std::size_t kStallingUploadBytes = 48 * 1024 * 1024;
 
@@ -247,6 +249,16 @@ class FaultTest : public ::testing::Test {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 
+  // The temporary files on the server.
+  static std::vector<std::string> Leftovers(const FaultServer& server) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(server.Root())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("quillory-upload-", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
   TempDir local_;
 };
 
@@ -319,10 +331,11 @@ TEST_F(FaultTest, EveryRefusedStepFailsWithTheServersLine) {
         continue;
       }
       EXPECT_FALSE(ok) << verb;
-      EXPECT_EQ(client.LastError(),
-                std::string(code) + " " +
-                    (verb == "FINAL" ? "Upload failed by request" : verb + " refused by request"))
-          << verb;
+      const std::string line =
+          std::string(code) + " " +
+          (verb == "FINAL" ? "Upload failed by request" : verb + " refused by request");
+      EXPECT_NE(client.LastError().find(line), std::string::npos)
+          << verb << ": " << client.LastError();
       // A refusal leaves the connection in step: the next command still gets its own answer.
       EXPECT_TRUE(client.IsConnected()) << verb;
       const bool nextAnswered =
@@ -452,6 +465,123 @@ TEST_F(FaultTest, UploadsSurviveMisbehavingServers) {
     ASSERT_TRUE(ReadFile(server.Root() + "/big.bin", &big)) << c.options[0];
     EXPECT_EQ(big.size(), c.sent ? kMultiMebibyteBytes : 8u) << c.options[0];
   }
+}
+
+// How a server lets a complete upload take the old copy's place is learnt only from replies that
+// can mean nothing else; whatever goes wrong, each file is either whole or its old copy untouched.
+TEST_F(FaultTest, SafeReplaceLearnsOnlyFromUnambiguousReplies) {
+  enum Outcome { kNew, kOld, kAny };
+  struct Case {
+    std::vector<std::string> options;
+    Outcome big;         // the first file
+    Outcome small;       // the second
+    bool direct;         // stored under a real name
+    std::string reason;  // part of the first file's failure
+  };
+  const std::string kept = "kept 299999 of 300000 bytes";
+  const std::vector<Case> cases = {
+      {{"--fail", "RNFR=502"}, kNew, kNew, true, ""},  // renames nothing: direct
+      {{"--fail", "RNFR=550"}, kOld, kOld, false, "550 RNFR refused"},
+      {{"--fail", "RNTO=553"}, kOld, kOld, false, "553 RNTO refused"},
+      {{"--no-rename-over"}, kNew, kNew, false, ""},  // delete, then rename
+      // A full disk says 553 as well: no direct store over the old copy, only this file fails.
+      {{"--refuse-temporary-stors", "1"}, kOld, kNew, false, "553 Could not create file"},
+      {{"--wrong-size-from", "1"}, kOld, kOld, false, kept},
+      // The temporary file's size is the first, the real name's in direct mode the second.
+      {{"--fail", "RNFR=502", "--wrong-size-from", "2"}, kAny, kAny, true, kept},
+      // The third size is the one asked before the first delete.
+      {{"--no-rename-over", "--wrong-size-from", "3"}, kOld, kOld, false, kept},
+      {{"--size-reply", ""}, kNew, kNew, false, ""},  // no number: nothing to check
+      {{"--size-reply", "1 byte or so"}, kNew, kNew, false, ""},
+  };
+
+  const std::string bigBytes = RandomBytes(kTableFileBytes, 12);
+  WriteFile(local_ / "big.bin", bigBytes);
+  WriteFile(local_ / "small.txt", "new small");
+  for (const Case& c : cases) {
+    const std::string label = ::testing::PrintToString(c.options);
+    FaultServer server(c.options);
+    WriteFile(server.Root() + "/big.bin", "old copy");
+    WriteFile(server.Root() + "/small.txt", "old copy");
+    CFtpConnection client;
+    ASSERT_TRUE(OpenSession(&client, server)) << label;
+    EXPECT_EQ(client.PutFile(local_ / "big.bin", "big.bin"), c.big == kNew) << label;
+    EXPECT_NE(client.LastError().find(c.reason), std::string::npos)
+        << label << ": " << client.LastError();
+    if (c.small != kAny) {
+      EXPECT_EQ(client.PutFile(local_ / "small.txt", "small.txt"), c.small == kNew)
+          << label << ": " << client.LastError();
+    }
+    const std::pair<const char*, std::pair<Outcome, std::string>> files[] = {
+        {"big.bin", {c.big, bigBytes}}, {"small.txt", {c.small, "new small"}}};
+    for (const auto& [name, expected] : files) {
+      std::string stored;
+      EXPECT_TRUE(ReadFile(server.Root() + "/" + name, &stored)) << label << " " << name;
+      if (expected.first != kAny) {
+        EXPECT_TRUE(stored == (expected.first == kNew ? expected.second : "old copy"))
+            << label << " " << name << ": " << stored.size() << " bytes";
+      }
+    }
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_EQ(Contains(commands, "STOR big.bin") || Contains(commands, "STOR small.txt"), c.direct)
+        << label;
+    EXPECT_EQ(Leftovers(server), std::vector<std::string>()) << label;
+  }
+}
+
+TEST_F(FaultTest, CompleteUploadStaysOnceTheOldCopyIsGone) {
+  // Renames onto new names work, onto this one name not at all: the refusal looks like one to
+  // replace an existing file, and comes only after the old copy was deleted.
+  FaultServer server({"--no-rename-onto", "big.bin"});
+  WriteFile(server.Root() + "/big.bin", "old copy");
+  const std::string bytes = RandomBytes(kMultiMebibyteBytes, 13);
+  WriteFile(local_ / "big.bin", bytes);
+  CFtpConnection client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  EXPECT_FALSE(client.PutFile(local_ / "big.bin", "big.bin"));
+  const std::vector<std::string> left = Leftovers(server);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_NE(client.LastError().find(left[0]), std::string::npos) << client.LastError();
+  std::string kept;
+  EXPECT_TRUE(ReadFile(server.Root() + "/" + left[0], &kept));
+  EXPECT_TRUE(kept == bytes) << kept.size() << " bytes";
+  EXPECT_FALSE(Contains(server.Commands(), "STOR big.bin"));
+}
+
+TEST_F(FaultTest, ConnectionLostAfterTheDeletePutsTheCompleteUploadInPlace) {
+  FaultServer server({"--no-rename-over", "--drop-after-dele", "big.bin"});
+  WriteFile(server.Root() + "/big.bin", "old copy");
+  const std::string bytes = RandomBytes(kTableFileBytes, 15);
+  WriteFile(local_ / "big.bin", bytes);
+  CFtpConnection client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  ASSERT_TRUE(client.PutFile(local_ / "big.bin", "big.bin")) << client.LastError();
+  std::string stored;
+  EXPECT_TRUE(ReadFile(server.Root() + "/big.bin", &stored));
+  EXPECT_TRUE(stored == bytes) << stored.size() << " bytes";
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                          [](const std::string& line) { return line.rfind("STOR ", 0) == 0; }),
+            1)
+      << "the complete upload is not sent again over itself";
+  EXPECT_EQ(Leftovers(server), std::vector<std::string>());
+}
+
+TEST_F(FaultTest, InterruptedRunsLeaveAtMostOneTemporaryFilePerTarget) {
+  // Every upload larger than the cut is cut short, and its partial file left behind.
+  FaultServer server({"--cut", "control"});
+  WriteFile(local_ / "big.bin", RandomBytes(kMultiMebibyteBytes, 14));
+  WriteFile(local_ / "short.bin", "short enough to arrive");
+  for (int run = 0; run < 3; ++run) {
+    CFtpConnection client;
+    ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+    EXPECT_FALSE(client.PutFile(local_ / "big.bin", "big.bin")) << run;
+    EXPECT_EQ(Leftovers(server).size(), 1u) << run;
+  }
+  CFtpConnection client;
+  ASSERT_TRUE(OpenSession(&client, server)) << client.LastError();
+  EXPECT_TRUE(client.PutFile(local_ / "short.bin", "big.bin")) << client.LastError();
+  EXPECT_EQ(Leftovers(server), std::vector<std::string>());
 }
 
 TEST_F(FaultTest, QuitSaysGoodbyeWithoutWaitingForTheAnswer) {

@@ -114,7 +114,7 @@ class TransferRunTest : public ::testing::Test {
 TEST_F(TransferRunTest, HiddenWindowIsShownStepsThroughTheListAndIsHiddenAgain) {
   FaultServer server({});
   window_.entries = {Local("one.txt", "1"), Local("two.txt", "22"), Local("three.txt", "333")};
-  EXPECT_EQ(Run(Settings(server)), 1);
+  Run(Settings(server));
   EXPECT_EQ(window_.calls,
             (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 3", "Step", "Entry 0", "Step",
                    "Entry 1", "Step", "Entry 2", "Reset", "Hide"}));
@@ -161,14 +161,28 @@ TEST_F(TransferRunTest, MissingDirectoryAnsweredYesIsCreated) {
   EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
 }
 
-TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeGoesToTheDefaultDirectory) {
-  FaultServer server({"--fail", "MKD=550"});
-  window_.visible = true;
-  window_.answers = {true};
-  window_.entries = {Local("a.txt", "a")};
-  Run(Settings(server, "backup"));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Range 1", "Step", "Entry 0", "Reset"}));
-  EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
+TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeOrEnteredEndsTheRunNamingIt) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--fail", "MKD=550"}, "550 MKD refused by request"},
+      {{"--no-enter", "backup"}, "550 Permission denied"},
+  };
+  for (const auto& [options, reply] : cases) {
+    FaultServer server(options);
+    window_ = FakeWindow();
+    window_.visible = true;
+    window_.answers = {true};
+    window_.entries = {Local("a.txt", "a")};
+    try {
+      Run(Settings(server, "backup"));
+      ADD_FAILURE() << options[0] << ": the run must end";
+    } catch (const CInternetException& error) {
+      const std::string text = error.what();
+      EXPECT_NE(text.find("\"backup\""), std::string::npos) << text;
+      EXPECT_NE(text.find(reply), std::string::npos) << text;
+    }
+    EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate})) << options[0];
+    EXPECT_TRUE(Stors(server).empty()) << options[0];
+  }
 }
 
 TEST_F(TransferRunTest, MissingDirectoryNoThenYesUploadsToTheDefaultDirectory) {
@@ -186,7 +200,7 @@ TEST_F(TransferRunTest, MissingDirectoryNoThenNoSendsNothingAndLeavesTheWindowSh
   FaultServer server({});
   window_.answers = {false, false};
   window_.entries = {Local("a.txt", "a")};
-  EXPECT_EQ(Run(Settings(server, "backup")), 1);
+  Run(Settings(server, "backup"));
   EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue}));
   EXPECT_TRUE(window_.visible);
   EXPECT_TRUE(Stors(server).empty());
@@ -267,9 +281,9 @@ TEST_F(TransferRunTest, RemoteNameIsTheTextAfterTheLastSeparatorOfEitherKind) {
   std::filesystem::create_directory(local_ / "x");
   WriteFile(local_ / "x/we\\ird.txt", "backslash in a native name");
   window_.visible = true;
-  window_.entries = {local_ / "x/we\\ird.txt", local_ / "x/../x/we\\ird.txt"};
+  window_.entries = {local_ / "x/../x/we\\ird.txt"};
   Run(Settings(server));
-  EXPECT_EQ(Stors(server), (std::vector<std::string>{"ird.txt", "ird.txt"}));
+  EXPECT_EQ(Stors(server), (std::vector<std::string>{"ird.txt"}));
   EXPECT_EQ(Stored(server.Root() + "/ird.txt"), "backslash in a native name");
 }
 
@@ -285,16 +299,30 @@ TEST_F(TransferRunTest, RelativeEntryIsReadFromTheWorkingDirectory) {
   EXPECT_EQ(Stored(server.Root() + "/report.doc"), "report");
 }
 
-TEST_F(TransferRunTest, SameNamesLandInListOrder) {
+TEST_F(TransferRunTest, LaterFileOfTheSameRemoteNameFailsNamingTheFirst) {
   FaultServer server({});
   std::filesystem::create_directories(local_ / "a");
-  std::filesystem::create_directories(local_ / "b");
+  std::filesystem::create_directories(local_ / "b/logs");
   WriteFile(local_ / "a/x.txt", "from a");
   WriteFile(local_ / "b/x.txt", "from b");
+  WriteFile(local_ / "b/logs/x.txt", "from the wildcard");
+  WriteFile(local_ / "b/X.txt", "other case");
   window_.visible = true;
-  window_.entries = {local_ / "a/x.txt", local_ / "b/x.txt"};
+  window_.entries = {local_ / "a/x.txt", local_ / "b/x.txt", local_ / "b/logs/*.txt",
+                     local_ / "a/x.txt", local_ / "b/X.txt"};
   Run(Settings(server));
-  EXPECT_EQ(Stored(server.Root() + "/x.txt"), "from b");
+  EXPECT_EQ(Stored(server.Root() + "/x.txt"), "from a");
+  EXPECT_EQ(Stored(server.Root() + "/X.txt"), "other case");
+  EXPECT_EQ(Stors(server), (std::vector<std::string>{"x.txt", "x.txt", "X.txt"}));
+  ASSERT_EQ(window_.told.size(), 1u);
+  const std::string& text = window_.told[0];
+  EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
+  for (const std::string& later : {local_ / "b/x.txt", local_ / "b/logs/x.txt"}) {
+    const std::size_t line = text.find("\n" + later + " (");
+    ASSERT_NE(line, std::string::npos) << text;
+    const std::string entry = text.substr(line + 1, text.find('\n', line + 1) - line - 1);
+    EXPECT_NE(entry.find(local_ / "a/x.txt"), std::string::npos) << entry;
+  }
 }
 
 TEST_F(TransferRunTest, FailedUploadsAreNamedInOneBoxBeforeHiding) {
