@@ -27,9 +27,19 @@ namespace ftp {
 constexpr int kDefaultTimeoutMs = 60000;
 // How long the server has to open an active-mode data connection before passive mode is tried.
 constexpr int kActiveConnectWaitMs = 10000;
-// Reconnects after a lost connection, and the pause before each.
-constexpr int kReconnectTries = 2;
+// Reconnects after a lost connection, and the pause before the first; each later pause doubles,
+// up to kReconnectPauseGrowth times the first (3 s to a minute: a Wi-Fi or VPN blip of a minute
+// does not fail the rest of the run).
+constexpr int kReconnectTries = 5;
 constexpr int kReconnectPauseMs = 3000;
+constexpr int kReconnectPauseGrowth = 20;
+// TCP keepalive on the control connection, which idles while a big file goes out: home routers
+// drop idle connections after a few minutes.
+constexpr int kKeepAliveSeconds = 60;
+// A data connection must move at least this many bytes a second, averaged over each timeout.
+constexpr int kMinimumBytesPerSecond = 1024;
+// After a stop, how long the server has for the replies that remove the file in flight.
+constexpr int kStopGraceMs = 1000;
 // Large chunks keep the number of system calls per file low, which counts where each one is
 // expensive (Wine); a few MiB is the whole memory cost, the file itself is never held whole.
 constexpr std::size_t kTransferBufferBytes = 4 * 1024 * 1024;
@@ -61,6 +71,9 @@ class CFtpConnection {
   using CertificateCheck =
       std::function<bool(const ftp::ServerAddress& server, const net::TlsPeer& peer)>;
   void SetCertificateCheck(CertificateCheck check) { certificateCheck_ = std::move(check); }
+  // Told the bytes of the file in flight that went out so far, as they go.
+  using Progress = std::function<void(std::uint64_t bytesOfFile)>;
+  void SetProgress(Progress progress) { progress_ = std::move(progress); }
 
   // Connects and reads the greeting.
   bool Connect(const ftp::ServerAddress& address);
@@ -92,6 +105,9 @@ class CFtpConnection {
   bool HasFixedDataPort() const { return fixedDataPort_; }
   // The certificate was refused (by the check, or for want of one): no login was sent.
   bool CertificateRefused() const { return certificateRefused_; }
+  // The last PutFile failed for its data connection (it could not be opened, or broke, or
+  // trickled), not for the server's refusal or the local file.
+  bool DataConnectionFailed() const { return dataFailed_; }
   // Why the last step failed, fit for the user: the server's reply or the system's text.
   const std::string& LastError() const { return lastError_; }
   // The last reply read (code 0 when the last step failed before a reply came).
@@ -140,6 +156,8 @@ class CFtpConnection {
   bool WithReconnect(Step step);
 
   bool Store(const std::string& localPath, const std::string& remoteName);
+  // After a stop: the upload in flight is given up on.
+  bool Abandon(bool safe);
   Sent SendTo(const std::string& localPath, const std::string& name);
   Sent Upload(const std::string& localPath, const std::string& name);
   Sent FailedWith(const std::string& reason);
@@ -164,6 +182,8 @@ class CFtpConnection {
   int timeoutMs_;
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   CertificateCheck certificateCheck_;
+  Progress progress_;
+  bool dataFailed_ = false;
   net::Socket control_;
   net::TlsCredentials tlsCredentials_;
   std::unique_ptr<net::TlsChannel> controlTls_;

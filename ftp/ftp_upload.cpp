@@ -3,6 +3,7 @@
 
 #include "files/local_file.h"
 #include "ftp/ftp_connection.h"
+#include "net/stop.h"
 
 namespace {
 
@@ -10,6 +11,9 @@ constexpr int kDataConnectionFailed = 425;
 constexpr int kTransferAborted = 426;
 constexpr int kFirstPrivilegedPort = 1024;
 constexpr int kSessionReuseRequired = 522;
+// How much of the file goes out between reports of progress: a moving bar within a big file,
+// without a report per socket send.
+constexpr std::size_t kProgressPieceBytes = 256 * 1024;
 const char* const kSessionReuseText =
     "The server insists that data connections resume the TLS session of the control "
     "connection, which this computer's secure connections did not do. Turn that requirement off "
@@ -98,7 +102,9 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   }
   const bool safe = replace_ != Replace::Direct;
   const std::string& target = safe ? temporaryName_ : remoteName;
+  dataFailed_ = false;
   Sent sent = SendTo(localPath, target);
+  if (net::StopRequested()) return Abandon(safe);
   if (sent == Sent::NoPortMode && !passive_) {
     // Behind NAT the server cannot reach us: passive mode from here on.
     const std::string activeError = lastError_;
@@ -129,6 +135,13 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   // The server renames nothing: store under the real name, the one thing it allows.
   return replace_ == Replace::Direct && control_.IsOpen() &&
          SendTo(localPath, remoteName) == Sent::Done;
+}
+
+bool CFtpConnection::Abandon(bool safe) {
+  // Nothing is renamed: the old copy stays, and the temporary file goes while the server answers.
+  if (safe && control_.IsOpen()) Remove(temporaryName_);
+  dataFailed_ = false;
+  return Fail(net::kStoppedText);
 }
 
 bool CFtpConnection::PutInPlace(const std::string& temporary, const std::string& remoteName) {
@@ -223,6 +236,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   const Sent started = early ? Sent::Done : passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
   if (started != Sent::Done) return started;
   if (!SecureData(&data)) {
+    dataFailed_ = true;
     data.Finish(false, timeoutMs_);
     Reply answer;
     if (!ReadFinalReply(&answer)) return Sent::Lost;
@@ -233,6 +247,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   std::string readError;
   std::string sendError;
   const bool sent = SendFile(file, data, &readError, &sendError);
+  dataFailed_ = dataFailed_ || !sendError.empty();
   data.Finish(sent, timeoutMs_);
   file.Close();
   bool wentAhead = !early;
@@ -313,6 +328,7 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) 
           left > 0 ? net::WaitReadable(dataListener_.socket, control_, left, &error) : -1;
       if (ready < 0) {
         // The server may still be trying: the control connection is out of step from here.
+        dataFailed_ = true;
         Break("The server did not open the data connection: " + error);
         return Sent::NoPortMode;
       }
@@ -344,6 +360,7 @@ CFtpConnection::Sent CFtpConnection::ConnectPassive(DataChannel* data) {
   }
   std::string error;
   if (!net::Connect(peerAddress_, port, timeoutMs_, &data->socket, &error)) {
+    dataFailed_ = true;
     return FailedWith("Could not open the data connection: " + error);
   }
   return Sent::Done;
@@ -375,13 +392,21 @@ bool CFtpConnection::SendFile(LocalFile& file, DataChannel& data, std::string* r
                               std::string* sendError) {
   if (buffer_.empty()) buffer_.resize(ftp::kTransferBufferBytes);
   bytesSent_ = 0;
+  // Silence is bounded by each send's timeout; a trickle by this floor over the same time.
+  const net::SendPaceFloor floor(
+      static_cast<std::uint64_t>(timeoutMs_) * ftp::kMinimumBytesPerSecond / 1000, timeoutMs_);
+  if (progress_) progress_(0);
   for (;;) {
     const long got = file.Read(buffer_.data(), buffer_.size(), readError);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!data.Send(buffer_.data(), static_cast<std::size_t>(got), timeoutMs_, sendError)) {
-      return false;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+      const std::size_t left = static_cast<std::size_t>(got) - at;
+      const std::size_t piece = progress_ && left > kProgressPieceBytes ? kProgressPieceBytes : left;
+      if (!data.Send(buffer_.data() + at, piece, timeoutMs_, sendError)) return false;
+      at += piece;
+      bytesSent_ += piece;
+      if (progress_) progress_(bytesSent_);
     }
-    bytesSent_ += static_cast<std::uint64_t>(got);
   }
 }

@@ -24,6 +24,7 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
   auto client = std::make_unique<CFtpConnection>(timeoutMs_);
   client->SetReconnectPause(reconnectPauseMs_);
   client->SetCertificateCheck(certificateCheck_);
+  client->SetProgress(progress_);
   if (!client->Connect(address)) {
     throw CInternetException("Could not connect to " + server + ": " +
                              AsSentence(client->LastError()) + " Check the server address.");

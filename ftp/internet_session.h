@@ -33,6 +33,9 @@ class CInternetSession {
     certificateCheck_ = std::move(check);
   }
 
+  // Told the progress of each file as it goes out (see CFtpConnection).
+  void SetProgress(CFtpConnection::Progress progress) { progress_ = std::move(progress); }
+
   // Connects and logs in, in active mode. server may name a port ("host:port", "[v6]:port");
   // a non-zero port applies when it names none, 0 means the protocol's default. Never returns
   // null: a failure throws CInternetException.
@@ -45,4 +48,5 @@ class CInternetSession {
   int timeoutMs_ = ftp::kDefaultTimeoutMs;
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   CFtpConnection::CertificateCheck certificateCheck_;
+  CFtpConnection::Progress progress_;
 };

@@ -42,8 +42,9 @@ class FakeWindow : public TransferWindow {
     calls.push_back("Hide");
     visible = false;
   }
-  void Pause(unsigned milliseconds) override {
+  bool Pause(unsigned milliseconds) override {
     calls.push_back("Pause " + std::to_string(milliseconds));
+    return true;
   }
   bool AskYesNo(const std::string& text) override {
     calls.push_back("Ask " + text);
@@ -60,8 +61,17 @@ class FakeWindow : public TransferWindow {
     calls.push_back("Entry " + std::to_string(index));
     return entries.at(static_cast<std::size_t>(index));
   }
-  void SetProgressRange(int count) override { calls.push_back("Range " + std::to_string(count)); }
-  void StepProgress() override { calls.push_back("Step"); }
+  // One call per file: the reports within a file are only counted.
+  void ShowProgress(const RunProgress& progress) override {
+    if (progress.file != shown.file) {
+      calls.push_back("File " + std::to_string(progress.file) + "/" +
+                      std::to_string(progress.files));
+    }
+    shown = progress;
+    ++progressReports;
+  }
+  RunProgress shown;
+  int progressReports = 0;
   void ResetProgress() override { calls.push_back("Reset"); }
   std::string StoredCertificate() override { return certificate; }
   void StoreCertificate(const std::string& record) override { certificate = record; }
@@ -108,8 +118,8 @@ TEST_F(TransferRunTest, HiddenWindowIsShownStepsThroughTheListAndIsHiddenAgain) 
   window_.entries = {Local("one.txt", "1"), Local("two.txt", "22"), Local("three.txt", "333")};
   EXPECT_EQ(Run(Settings(server)), 1);
   EXPECT_EQ(window_.calls,
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 3", "Step", "Entry 0", "Step",
-                   "Entry 1", "Step", "Entry 2", "Reset", "Hide"}));
+            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2",
+                   "File 1/3", "File 2/3", "File 3/3", "Reset", "Hide"}));
   EXPECT_EQ(Stored(server.Root() + "/one.txt"), "1");
   EXPECT_EQ(Stored(server.Root() + "/two.txt"), "22");
   EXPECT_EQ(Stored(server.Root() + "/three.txt"), "333");
@@ -123,7 +133,7 @@ TEST_F(TransferRunTest, VisibleWindowIsNeitherShownNorHidden) {
   window_.visible = true;
   window_.entries = {Local("one.txt", "1")};
   Run(Settings(server));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "File 1/1", "Reset"}));
 }
 
 TEST_F(TransferRunTest, EmptyListConnectsButSetsNoRange) {
@@ -139,7 +149,7 @@ TEST_F(TransferRunTest, ExistingRemoteDirectoryIsEnteredWithoutAQuestion) {
   window_.visible = true;
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "File 1/1", "Reset"}));
   EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
 }
 
@@ -149,7 +159,7 @@ TEST_F(TransferRunTest, MissingDirectoryAnsweredYesIsCreated) {
   window_.answers = {true};
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Entry 0", "File 1/1", "Reset"}));
   EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
 }
 
@@ -159,7 +169,7 @@ TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeGoesToTheDefaultDirector
   window_.answers = {true};
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Entry 0", "File 1/1", "Reset"}));
   EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
 }
 
@@ -169,7 +179,7 @@ TEST_F(TransferRunTest, MissingDirectoryNoThenYesUploadsToTheDefaultDirectory) {
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
   EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue,
-                                  "Range 1", "Step", "Entry 0", "Reset", "Hide"}));
+                                  "Entry 0", "File 1/1", "Reset", "Hide"}));
   EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
   EXPECT_FALSE(std::filesystem::exists(server.Root() + "/backup"));
 }
@@ -238,8 +248,8 @@ TEST_F(TransferRunTest, WildcardsSendTheFilesOfOneDirectoryUnderTheirOwnNames) {
   window_.visible = true;
   window_.entries = {local_ / "logs/*.log", local_ / "logs/*", local_ / "logs/*.none"};
   Run(Settings(server));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 3", "Step", "Entry 0", "Step", "Entry 1",
-                                  "Step", "Entry 2", "Reset"}))
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "Entry 1", "Entry 2", "File 1/5", "File 2/5",
+                                  "File 3/5", "File 4/5", "File 5/5", "Reset"}))
       << "no failure box: directories are skipped, not failed";
   std::vector<std::string> stors = Stors(server);
   std::sort(stors.begin(), stors.end());
@@ -295,8 +305,8 @@ TEST_F(TransferRunTest, FailedUploadsAreNamedInOneBoxBeforeHiding) {
                      Local("also-good.txt", "also")};
   Run(Settings(server));
   EXPECT_EQ(window_.calls,
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 4", "Step", "Entry 0", "Step",
-                   "Entry 1", "Step", "Entry 2", "Step", "Entry 3", "Reset", "Tell", "Hide"}));
+            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2",
+                   "Entry 3", "File 1/3", "File 2/3", "File 3/3", "Reset", "Tell", "Hide"}));
   ASSERT_EQ(window_.told.size(), 1u);
   const std::string& text = window_.told[0];
   EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
