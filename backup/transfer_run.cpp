@@ -191,7 +191,6 @@ bool AcceptCertificate(const std::string& server, const std::string& fingerprint
   return true;
 }
 
-
 namespace {
 
 // The run after the login: the remote directory, the list, the boxes at the end. False when the

@@ -36,9 +36,9 @@ struct RunCounts {
 class TransferWindow {
  public:
   virtual ~TransferWindow() = default;
-  virtual bool IsVisible() = 0;                   // minimised counts as visible
-  virtual void ShowNow() = 0;                     // SW_SHOW + immediate repaint
-  virtual void Hide() = 0;                        // SW_HIDE
+  virtual bool IsVisible() = 0;  // minimised counts as visible
+  virtual void ShowNow() = 0;    // SW_SHOW + immediate repaint
+  virtual void Hide() = 0;       // SW_HIDE
   // Sleep(2000) in the program; false when the run was stopped meanwhile.
   virtual bool Pause(unsigned milliseconds) = 0;
   virtual bool AskYesNo(const std::string& text) = 0;

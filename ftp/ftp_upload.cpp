@@ -402,7 +402,8 @@ bool CFtpConnection::SendFile(LocalFile& file, DataChannel& data, std::string* r
     if (got == 0) return true;
     for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
       const std::size_t left = static_cast<std::size_t>(got) - at;
-      const std::size_t piece = progress_ && left > kProgressPieceBytes ? kProgressPieceBytes : left;
+      const std::size_t piece =
+          progress_ && left > kProgressPieceBytes ? kProgressPieceBytes : left;
       if (!data.Send(buffer_.data() + at, piece, timeoutMs_, sendError)) return false;
       at += piece;
       bytesSent_ += piece;

@@ -112,8 +112,8 @@ bool KeepAlive(const Socket& socket, int idleSeconds, std::string* error) {
 }
 
 SendPaceFloor::SendPaceFloor(std::uint64_t minimumBytes, int windowMs) : previous_(threadPace) {
-  threadPace = new Pace{minimumBytes, windowMs,
-                        Clock::now() + std::chrono::milliseconds(windowMs), 0};
+  threadPace =
+      new Pace{minimumBytes, windowMs, Clock::now() + std::chrono::milliseconds(windowMs), 0};
 }
 
 SendPaceFloor::~SendPaceFloor() {

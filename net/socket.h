@@ -84,7 +84,8 @@ struct Listener {
 bool ListenBeside(const Socket& connected, Listener* out, std::string* error);
 
 // Takes a connection that is already waiting on listener, without waiting for one. Returns 1 when
-// one was taken (peerAddress and peerPort say where it came from), 0 when none is waiting, -1 on a failure.
+// one was taken (peerAddress and peerPort say where it came from), 0 when none is waiting, -1 on a
+// failure.
 int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress, int* peerPort,
                   std::string* error);
 

@@ -150,7 +150,8 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, const
   if (stop != nullptr && stop->Waitable() != 0) {
     waitables[watched++] = reinterpret_cast<HANDLE>(stop->Waitable());
   }
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+  const ULONGLONG deadline =
+      GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
   int ready = -1;
   for (;;) {
     if (stop != nullptr && stop->IsRaised()) {
@@ -161,13 +162,14 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, const
     if (ready >= 0 || *error != kTimedOut) break;
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) break;
-    const DWORD woke = WaitForMultipleObjects(watched, waitables, FALSE,
-                                              static_cast<DWORD>(deadline - now));
+    const DWORD woke =
+        WaitForMultipleObjects(watched, waitables, FALSE, static_cast<DWORD>(deadline - now));
     if (woke == WAIT_FAILED) {
       *error = static_cast<int>(GetLastError());
       break;
     }
-    if (woke < WAIT_OBJECT_0 + static_cast<DWORD>(count)) ResetEvent(waitables[woke - WAIT_OBJECT_0]);
+    if (woke < WAIT_OBJECT_0 + static_cast<DWORD>(count))
+      ResetEvent(waitables[woke - WAIT_OBJECT_0]);
   }
   // Back to a plain non-blocking socket, so overlapped receives see no select of ours.
   for (int i = 0; i < count; ++i) WSAEventSelect(Native(handles[i]), nullptr, 0);
@@ -223,7 +225,7 @@ long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
   }
   // Data that came in just before the cancel is taken, not lost.
   if (WSAGetOverlappedResult(source, &pending, &got, FALSE, &flags)) return static_cast<long>(got);
-  *error = waited == WAIT_TIMEOUT         ? kTimedOut
+  *error = waited == WAIT_TIMEOUT        ? kTimedOut
            : waited == WAIT_OBJECT_0 + 1 ? kStopped
                                          : WSAGetLastError();
   return -1;

@@ -117,9 +117,8 @@ TEST_F(TransferRunTest, HiddenWindowIsShownStepsThroughTheListAndIsHiddenAgain) 
   FaultServer server({});
   window_.entries = {Local("one.txt", "1"), Local("two.txt", "22"), Local("three.txt", "333")};
   EXPECT_EQ(Run(Settings(server)), 1);
-  EXPECT_EQ(window_.calls,
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2",
-                   "File 1/3", "File 2/3", "File 3/3", "Reset", "Hide"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1",
+                                  "Entry 2", "File 1/3", "File 2/3", "File 3/3", "Reset", "Hide"}));
   EXPECT_EQ(Stored(server.Root() + "/one.txt"), "1");
   EXPECT_EQ(Stored(server.Root() + "/two.txt"), "22");
   EXPECT_EQ(Stored(server.Root() + "/three.txt"), "333");
@@ -248,8 +247,8 @@ TEST_F(TransferRunTest, WildcardsSendTheFilesOfOneDirectoryUnderTheirOwnNames) {
   window_.visible = true;
   window_.entries = {local_ / "logs/*.log", local_ / "logs/*", local_ / "logs/*.none"};
   Run(Settings(server));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "Entry 1", "Entry 2", "File 1/5", "File 2/5",
-                                  "File 3/5", "File 4/5", "File 5/5", "Reset"}))
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "Entry 1", "Entry 2", "File 1/5",
+                                  "File 2/5", "File 3/5", "File 4/5", "File 5/5", "Reset"}))
       << "no failure box: directories are skipped, not failed";
   std::vector<std::string> stors = Stors(server);
   std::sort(stors.begin(), stors.end());
@@ -305,8 +304,8 @@ TEST_F(TransferRunTest, FailedUploadsAreNamedInOneBoxBeforeHiding) {
                      Local("also-good.txt", "also")};
   Run(Settings(server));
   EXPECT_EQ(window_.calls,
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2",
-                   "Entry 3", "File 1/3", "File 2/3", "File 3/3", "Reset", "Tell", "Hide"}));
+            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2", "Entry 3",
+                   "File 1/3", "File 2/3", "File 3/3", "Reset", "Tell", "Hide"}));
   ASSERT_EQ(window_.told.size(), 1u);
   const std::string& text = window_.told[0];
   EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
