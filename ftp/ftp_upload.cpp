@@ -263,6 +263,10 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
     return Sent::Lost;
   }
   if (reply.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
+  // The data connection was ours and broke: the server's answer to that says no more.
+  if (!reply.IsPositive() && !sendError.empty()) {
+    return FailedWith("Sending the file failed: " + sendError);
+  }
   if (!reply.IsPositive()) {
     FailWithReply(reply);
     return reply.code == kTransferAborted && !passive_ ? Sent::NoPortMode : Sent::Failed;
