@@ -203,7 +203,10 @@ bool SendList(const std::string& directory, CFtpConnection& connection, Transfer
     if (!connection.IsConnected()) {
       throw CInternetException("The connection to the server was lost: " + connection.LastError());
     }
-    if (window.AskYesNo(kCreateDirectoryQuestion)) {
+    // Stop may be pressed while a question is open: its answer then counts for nothing.
+    const bool create = window.AskYesNo(kCreateDirectoryQuestion);
+    if (net::StopRequested()) return true;
+    if (create) {
       connection.CreateDirectory(directory);
       connection.SetCurrentDirectory(directory);
     } else if (!window.AskYesNo(kContinueInDefaultQuestion)) {
@@ -270,6 +273,8 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
     if (!net::StopRequested()) throw;
   }
   ended.stopped = net::StopRequested();
+  // Stopped before the list was read: its entries are what was to be sent.
+  if (ended.stopped && ended.files == 0) ended.files = window.EntryCount();
   if (ended.stopped) {
     window.ResetProgress();
     window.Tell(StoppedText(ended.sent, ended.files));

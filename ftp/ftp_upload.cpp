@@ -285,6 +285,7 @@ CFtpConnection::Sent CFtpConnection::Refusal(const Reply& reply) {
   FailWithReply(reply);
   if (!control_.IsOpen()) return Sent::Lost;
   if (reply.code == kDataConnectionFailed || reply.code == kTransferAborted) {
+    dataFailed_ = true;
     return passive_ ? Sent::Failed : Sent::NoPortMode;
   }
   if (reply.IsPositive()) Fail("The server ended the transfer before it began: " + reply.Line());

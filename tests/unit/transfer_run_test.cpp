@@ -397,3 +397,79 @@ TEST(CertificateTrust, FirstUseIsKeptAChangeIsAsked) {
     EXPECT_EQ(window.certificate, c.storedAfter) << c.stored;
   }
 }
+
+// --- Stop, progress and failing data connections ---------------------------------------------
+
+// A window whose user presses Stop while the first question is open, and answers it Yes.
+class StopAtQuestionWindow : public FakeWindow {
+ public:
+  explicit StopAtQuestionWindow(net::StopSignal& stop) : stop_(stop) {}
+  bool AskYesNo(const std::string& text) override {
+    stop_.Raise();
+    FakeWindow::AskYesNo(text);
+    return true;
+  }
+
+ private:
+  net::StopSignal& stop_;
+};
+
+TEST_F(TransferRunTest, StopPressedWhileAQuestionIsOpenEndsTheRunWithOneBox) {
+  FaultServer server({});
+  net::StopSignal stop;
+  StopAtQuestionWindow window(stop);
+  window.visible = true;
+  window.entries = {Local("one.txt", "1"), Local("two.txt", "2")};
+  TransferOptions options{kTestTimeoutMs};
+  options.stop = &stop;
+  RunCounts counts;
+  SendBackup(Settings(server, "missing"), window, options, &counts);
+  EXPECT_EQ(window.calls, (Calls{"IsVisible", kCreate, "Reset", "Tell"}));
+  EXPECT_EQ(window.told, (std::vector<std::string>{StoppedText(0, 2)}));
+  EXPECT_TRUE(counts.stopped);
+  for (const std::string& line : server.Commands()) {
+    EXPECT_NE(line.rfind("MKD", 0), 0u) << "nothing is done after Stop: " << line;
+    EXPECT_NE(line.rfind("STOR", 0), 0u) << "nothing is done after Stop: " << line;
+  }
+}
+
+TEST_F(TransferRunTest, BarMovesByBytesWithinOneBigFile) {
+  FaultServer server({});
+  constexpr std::size_t kBig = 3 * 1024 * 1024;
+  window_.visible = true;
+  window_.entries = {Local("small.txt", "1234"), Local("big.bin", std::string(kBig, 'b'))};
+  struct Recorder : FakeWindow {
+    std::vector<RunProgress> reports;
+    void ShowProgress(const RunProgress& progress) override {
+      reports.push_back(progress);
+      FakeWindow::ShowProgress(progress);
+    }
+  } window;
+  window.visible = true;
+  window.entries = window_.entries;
+  RunCounts counts;
+  SendBackup(Settings(server), window, TransferOptions{kTestTimeoutMs}, &counts);
+  int withinBigFile = 0;
+  for (const RunProgress& report : window.reports) {
+    EXPECT_EQ(report.bytesTotal, kBig + 4);
+    if (report.file == 2 && report.bytesDone > 4 && report.bytesDone < kBig + 4) ++withinBigFile;
+  }
+  EXPECT_GE(withinBigFile, 2) << "the bar moves while one file goes out";
+  EXPECT_EQ(window.shown.bytesDone, kBig + 4) << "full at the end";
+  EXPECT_EQ(counts.sent, 2);
+  EXPECT_EQ(counts.files, 2);
+}
+
+TEST_F(TransferRunTest, DataConnectionsFailingThreeTimesInARowEndTheRun) {
+  FaultServer server({"--fail", "STOR=425"});
+  const std::string file = Local("one.txt", "1");
+  window_.visible = true;
+  window_.entries = {file, file, file, file, file, file};
+  RunCounts counts;
+  SendBackup(Settings(server), window_, TransferOptions{kTestTimeoutMs}, &counts);
+  ASSERT_EQ(window_.told.size(), 1u);
+  const std::string& text = window_.told[0];
+  EXPECT_EQ(text.rfind("The backup was ended after 3 files in a row", 0), 0u) << text;
+  EXPECT_NE(text.find("3 files could not be sent:"), std::string::npos) << text;
+  EXPECT_EQ(counts.failed, 6) << "the files not tried count as failed";
+}
