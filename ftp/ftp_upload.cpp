@@ -11,6 +11,7 @@ constexpr int kDataConnectionFailed = 425;
 constexpr int kTransferAborted = 426;
 constexpr int kFirstPrivilegedPort = 1024;
 constexpr int kSessionReuseRequired = 522;
+constexpr int kCommandOkay = 200;
 // How much of the file goes out between reports of progress: a moving bar within a big file,
 // without a report per socket send.
 constexpr std::size_t kProgressPieceBytes = 256 * 1024;
@@ -138,8 +139,17 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
 }
 
 bool CFtpConnection::Abandon(bool safe) {
-  // Nothing is renamed: the old copy stays, and the temporary file goes while the server answers.
-  if (safe && control_.IsOpen()) Remove(temporaryName_);
+  // Nothing is renamed: the old copy stays. ABOR makes a server that still takes the file give it
+  // up now (a slow one may not look at the broken data connection for seconds); the temporary
+  // file goes; NOOP's answer marks the end of the replies, however many the server gave.
+  if (control_.IsOpen() && brokenReason_.empty() &&
+      SendLines(CommandLine("ABOR", "") + (safe ? CommandLine("DELE", temporaryName_) : "") +
+                CommandLine("NOOP", ""))) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ftp::kStopGraceMs);
+    Reply reply;
+    while (ReadReply(&reply, deadline) && reply.code != kCommandOkay) {
+    }
+  }
   dataFailed_ = false;
   return Fail(net::kStoppedText);
 }
@@ -250,6 +260,8 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   dataFailed_ = dataFailed_ || !sendError.empty();
   data.Finish(sent, timeoutMs_);
   file.Close();
+  // The server's answer to a file given up on is read with the rest of the stop's replies.
+  if (!sent && net::StopRequested()) return Sent::Failed;
   bool wentAhead = !early;
   const bool answered = ReadFinalReply(&reply, &wentAhead);
   // Without a go-ahead, a negative answer is the server's refusal of the STOR itself.

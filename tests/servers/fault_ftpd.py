@@ -291,6 +291,12 @@ class Session:
             stray.close()
         return socket.create_connection(self.data_address)
 
+    def do_NOOP(self, argument):
+        self.reply(200, "OK")
+
+    def do_ABOR(self, argument):
+        self.reply(225, "No transfer to abort")
+
     def do_QUIT(self, argument):
         self.reply(221, "Goodbye")
         return False
