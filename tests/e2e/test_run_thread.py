@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from quillory_e2e import PROGRESS, TEST_SETTINGS, TRAY_CALLBACK, TRAY_SHUTDOWN, wine_path
+from quillory_e2e import TEST_SETTINGS, TRAY_SHUTDOWN, wine_path
 
 # Slow enough that one file of a few hundred KiB takes seconds, fast enough for a short test.
 READ_BYTES_PER_SECOND = 4 * 1024 * 1024
