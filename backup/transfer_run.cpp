@@ -1,10 +1,12 @@
 #include "backup/transfer_run.h"
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 #include <vector>
 
+#include "backup/run_status.h"
 #include "files/file_find.h"
 #include "files/file_name.h"
 #include "files/text.h"
@@ -23,6 +25,7 @@ namespace {
 constexpr unsigned kShowPauseMs = 2000;
 constexpr int kRunResult = 1;
 const char* const kLineBreakEntryText = "The entry contains a line break";
+constexpr std::chrono::milliseconds kReportInterval(100);
 
 struct FailedUpload {
   std::string path;
@@ -70,6 +73,13 @@ class Uploader {
       window_.ShowProgress(progress_);
       connection_.SetProgress([this, before](std::uint64_t bytesOfFile) {
         progress_.bytesDone = before + bytesOfFile;
+        // Each report crosses to the window's thread: one per percent, or a few a second, are
+        // all the eye needs.
+        const auto now = std::chrono::steady_clock::now();
+        const int percent = PercentDone(progress_);
+        if (percent == lastPercent_ && now - lastReport_ < kReportInterval) return;
+        lastReport_ = now;
+        lastPercent_ = percent;
         window_.ShowProgress(progress_);
       });
       const bool sent = connection_.PutFile(job.path, job.remoteName, kFtpTransferTypeBinary, 1);
@@ -100,6 +110,8 @@ class Uploader {
   std::vector<Job> jobs_;
   std::vector<FailedUpload> failures_;
   RunProgress progress_;
+  std::chrono::steady_clock::time_point lastReport_;
+  int lastPercent_ = -1;
   int refused_ = 0;
   int sent_ = 0;
   std::string endedEarly_;
