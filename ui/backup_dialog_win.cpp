@@ -382,6 +382,7 @@ void BackupDialog::RunTransfer() {
   const TransferSettings transfer{settings_.serverAddress, settings_.remoteDirectory,
                                   settings_.loginName, settings_.password};
   stop_.Reset();
+  quitting_ = false;
   ::ResetEvent(runEnded_);
   runCounts_ = RunCounts();
   runFailure_.clear();

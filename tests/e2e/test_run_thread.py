@@ -15,6 +15,7 @@ READ_BYTES_PER_SECOND = 4 * 1024 * 1024
 # Small receive buffers on the server, so that what the program has sent is what was read.
 SERVER_BUFFER_BYTES = 32 * 1024
 FILE_BYTES = 16 * 1024 * 1024
+WM_QUERYENDSESSION, WM_ENDSESSION = 0x11, 0x16
 
 
 def throttle(server):
@@ -108,3 +109,18 @@ def test_daily_time_while_the_directory_question_is_open_starts_no_second_run(
     assert app.wait_until(lambda: app.text(TEST_SETTINGS) == "Test Settings", timeout=5)
     time.sleep(1.5)
     assert connections(ftp_server) == 1
+
+
+def test_end_of_session_during_a_run_stops_it_without_a_box(quillory, ftp_server, workdir):
+    throttle(ftp_server)
+    (ftp_server.root / "big.bin").write_bytes(b"old copy")
+    app = quillory(settings=settings_for(ftp_server, workdir))
+    app.click(TEST_SETTINGS)
+    assert app.wait_until(lambda: app.progress()[2] > 0, timeout=10)
+    app.call("post", str(WM_QUERYENDSESSION), "0", "0")
+    app.call("post", str(WM_ENDSESSION), "1", "0")
+    assert app.wait_until(lambda: app.text(TEST_SETTINGS) == "Test Settings", timeout=5)
+    assert app.no_message_box(wait=1)
+    assert app.wait_until(lambda: ftp_server.files() == {"big.bin": b"old copy"}, timeout=5)
+    app.command(TRAY_SHUTDOWN)
+    assert app.wait_exit(timeout=10) == 1
