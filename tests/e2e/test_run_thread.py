@@ -124,3 +124,20 @@ def test_end_of_session_during_a_run_stops_it_without_a_box(quillory, ftp_server
     assert app.wait_until(lambda: ftp_server.files() == {"big.bin": b"old copy"}, timeout=5)
     app.command(TRAY_SHUTDOWN)
     assert app.wait_exit(timeout=10) == 1
+
+
+def test_stop_pressed_while_the_directory_question_is_open_counts_its_answer_for_nothing(
+        quillory, ftp_server, workdir):
+    app = quillory(settings=settings_for(ftp_server, workdir, directory="missing"))
+    app.click(TEST_SETTINGS)
+    buttons, text = app.message_box(timeout=10)
+    assert "cannot be found" in text
+    app.click(TEST_SETTINGS)  # Stop, while the question is open
+    time.sleep(0.5)
+    app.answer("yes")
+    buttons, text = app.message_box(timeout=5)
+    assert text == "The backup was stopped. 0 of 1 file was sent."
+    app.answer("ok")
+    assert app.wait_until(lambda: app.text(TEST_SETTINGS) == "Test Settings", timeout=5)
+    assert not (ftp_server.root / "missing").exists()
+    assert ftp_server.files() == {}
