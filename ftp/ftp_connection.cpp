@@ -1,8 +1,7 @@
 #include "ftp/ftp_connection.h"
 
 #include "files/text.h"
-
-#include <thread>
+#include "net/stop.h"
 
 namespace {
 
@@ -77,6 +76,8 @@ bool CFtpConnection::Connect(const ftp::ServerAddress& address) {
     return Fail(error);
   }
   peerAddress_ = net::PeerAddress(control_);
+  // Without it the connection still works where no router drops idle ones.
+  net::KeepAlive(control_, ftp::kKeepAliveSeconds, &error);
   Reply greeting;
   if (!ReadFinalReply(&greeting)) return false;
   if (!greeting.IsPositive()) {
@@ -116,7 +117,13 @@ bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
     const int left = MillisecondsUntil(deadline);
     std::string error = net::kTimedOutText;
     char chunk[kReceiveChunkBytes];
-    const long got = left > 0 ? ReceiveControl(chunk, sizeof chunk, left, &error) : -1;
+    long got = left > 0 ? ReceiveControl(chunk, sizeof chunk, left, &error) : -1;
+    if (got < 0 && left > 0 && net::StopRequested()) {
+      // A stop still gives the reply on its way a moment: it lets the file in flight be removed.
+      net::StopScope unstoppable(nullptr);
+      got = ReceiveControl(chunk, sizeof chunk, left < ftp::kStopGraceMs ? left : ftp::kStopGraceMs,
+                           &error);
+    }
     if (got < 0) return Break("No reply from the server: " + error);
     if (got == 0) return Break("The server closed the connection");
     parser_.Feed(chunk, static_cast<std::size_t>(got));
@@ -245,10 +252,14 @@ void CFtpConnection::AskFeatures() {
 }
 
 bool CFtpConnection::Reconnect() {
-  if (!loggedIn_ || gaveUp_) return false;
+  if (!loggedIn_ || gaveUp_ || net::StopRequested()) return false;
   const std::string reason = lastError_;
+  int pause = reconnectPauseMs_;
   for (int attempt = 0; attempt < ftp::kReconnectTries; ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(reconnectPauseMs_));
+    if (!net::PauseUnlessStopped(pause)) return Fail(net::kStoppedText);
+    pause = pause * 2 < reconnectPauseMs_ * ftp::kReconnectPauseGrowth
+                ? pause * 2
+                : reconnectPauseMs_ * ftp::kReconnectPauseGrowth;
     if (Connect(address_) && Login(user_, password_) &&
         (directory_.empty() || ExchangeExpectingPositive("CWD", directory_))) {
       return true;
@@ -263,7 +274,7 @@ template <class Step>
 bool CFtpConnection::WithReconnect(Step step) {
   if (!control_.IsOpen() && loggedIn_ && !Reconnect()) return false;
   if (step()) return true;
-  if (control_.IsOpen() || !loggedIn_) return false;
+  if (control_.IsOpen() || !loggedIn_ || net::StopRequested()) return false;
   return Reconnect() && step();
 }
 

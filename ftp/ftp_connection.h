@@ -27,12 +27,22 @@ namespace ftp {
 constexpr int kDefaultTimeoutMs = 60000;
 // How long the server has to open an active-mode data connection before passive mode is tried.
 constexpr int kActiveConnectWaitMs = 10000;
-// Reconnects after a lost connection, and the pause before each.
-constexpr int kReconnectTries = 2;
+// Reconnects after a lost connection, and the pause before the first; each later pause doubles,
+// up to kReconnectPauseGrowth times the first (3 s to a minute: a Wi-Fi or VPN blip of a minute
+// does not fail the rest of the run).
+constexpr int kReconnectTries = 5;
 constexpr int kReconnectPauseMs = 3000;
 // A certificate question answered later than this (a daily run, nobody at the desk) is followed
 // by a connection made anew: the server may have given up on the one that waited.
 constexpr int kStaleAnswerMs = 30000;
+constexpr int kReconnectPauseGrowth = 20;
+// TCP keepalive on the control connection, which idles while a big file goes out: home routers
+// drop idle connections after a few minutes.
+constexpr int kKeepAliveSeconds = 60;
+// A data connection must move at least this many bytes a second, averaged over each timeout.
+constexpr int kMinimumBytesPerSecond = 1024;
+// After a stop, how long the server has for the replies that remove the file in flight.
+constexpr int kStopGraceMs = 1000;
 // Large chunks keep the number of system calls per file low, which counts where each one is
 // expensive (Wine); a few MiB is the whole memory cost, the file itself is never held whole.
 constexpr std::size_t kTransferBufferBytes = 4 * 1024 * 1024;
@@ -68,6 +78,9 @@ class CFtpConnection {
   // the path cannot get the login in the clear by hiding the server's AUTH TLS.
   using KnownSecure = std::function<bool(const ftp::ServerAddress& server)>;
   void SetKnownSecure(KnownSecure known) { knownSecure_ = std::move(known); }
+  // Told the bytes of the file in flight that went out so far, as they go.
+  using Progress = std::function<void(std::uint64_t bytesOfFile)>;
+  void SetProgress(Progress progress) { progress_ = std::move(progress); }
 
   // Connects and reads the greeting.
   bool Connect(const ftp::ServerAddress& address);
@@ -102,6 +115,9 @@ class CFtpConnection {
   bool HasFixedDataPort() const { return fixedDataPort_; }
   // The certificate was refused (by the check, or for want of one): no login was sent.
   bool CertificateRefused() const { return certificateRefused_; }
+  // The last PutFile failed for its data connection (it could not be opened, or broke, or
+  // trickled), not for the server's refusal or the local file.
+  bool DataConnectionFailed() const { return dataFailed_; }
   // Why the last step failed, fit for the user: the server's reply or the system's text.
   const std::string& LastError() const { return lastError_; }
   // The last reply read (code 0 when the last step failed before a reply came).
@@ -162,6 +178,8 @@ class CFtpConnection {
   bool StoreDirect(const std::string& localPath, const std::string& remoteName);
   // One upload, in passive mode when the server cannot reach us in active mode.
   Sent Transfer(const std::string& localPath, const std::string& name, bool temporary);
+  // After a stop: the upload in flight is given up on.
+  bool Abandon(const std::string& temporary);
   Sent SendTo(const std::string& localPath, const std::string& name);
   Sent Upload(const std::string& localPath, const std::string& name);
   Sent FailedWith(const std::string& reason);
@@ -198,6 +216,8 @@ class CFtpConnection {
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   CertificateCheck certificateCheck_;
   KnownSecure knownSecure_;
+  Progress progress_;
+  bool dataFailed_ = false;
   net::Socket control_;
   net::TlsCredentials tlsCredentials_;
   std::unique_ptr<net::TlsChannel> controlTls_;

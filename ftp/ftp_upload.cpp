@@ -4,6 +4,7 @@
 
 #include "files/local_file.h"
 #include "ftp/ftp_connection.h"
+#include "net/stop.h"
 
 namespace {
 
@@ -15,6 +16,10 @@ constexpr int kCommandUnknown = 500;
 constexpr int kCommandNotImplemented = 502;
 // Any size a file can have (2^64 has 20 digits).
 constexpr std::size_t kMaxSizeDigits = 19;
+constexpr int kCommandOkay = 200;
+// How much of the file goes out between reports of progress: a moving bar within a big file,
+// without a report per socket send.
+constexpr std::size_t kProgressPieceBytes = 256 * 1024;
 const char* const kSessionReuseText =
     "The server insists that data connections resume the TLS session of the control "
     "connection, which this computer's secure connections did not do. Turn that requirement off "
@@ -141,7 +146,9 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   // The connection was lost after the old copy was deleted: the complete upload is put in its
   // place, not sent again over itself.
   if (temporary == keptUpload_) return DeleteThenRename(temporary, remoteName) == Placed::Done;
+  dataFailed_ = false;
   const Sent sent = Transfer(localPath, temporary, true);
+  if (net::StopRequested()) return Abandon(temporary);
   if (sent == Sent::Refused) {
     // Not taken for a server that allows no temporary names: 553 also stands for a full disk,
     // where storing under the real name would cut the old copy short. Whatever an interrupted
@@ -163,7 +170,11 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
 }
 
 bool CFtpConnection::StoreDirect(const std::string& localPath, const std::string& remoteName) {
-  if (Transfer(localPath, remoteName, false) != Sent::Done) return false;
+  dataFailed_ = false;
+  const Sent sent = Transfer(localPath, remoteName, false);
+  // Stopped: what reached the real name stays, there is nothing of ours to remove.
+  if (net::StopRequested()) return Abandon("");
+  if (sent != Sent::Done) return false;
   if (!offersSize_) return true;
   Reply size;
   if (!Exchange("SIZE", remoteName, &size)) return false;
@@ -191,6 +202,23 @@ CFtpConnection::Sent CFtpConnection::Transfer(const std::string& localPath, cons
   // Nor can we reach it: active mode stays, and this file fails for the first reason.
   passive_ = false;
   return FailedWith(activeError);
+}
+
+bool CFtpConnection::Abandon(const std::string& temporary) {
+  // Nothing is renamed: the old copy stays. ABOR makes a server that still takes the file give it
+  // up now (a slow one may not look at the broken data connection for seconds); the temporary
+  // file goes; NOOP's answer marks the end of the replies, however many the server gave.
+  if (control_.IsOpen() && brokenReason_.empty() &&
+      SendLines(CommandLine("ABOR", "") +
+                (temporary.empty() ? "" : CommandLine("DELE", temporary)) +
+                CommandLine("NOOP", ""))) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ftp::kStopGraceMs);
+    Reply reply;
+    while (ReadReply(&reply, deadline) && reply.code != kCommandOkay) {
+    }
+  }
+  dataFailed_ = false;
+  return Fail(net::kStoppedText);
 }
 
 CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
@@ -348,6 +376,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   const Sent started = early ? Sent::Done : passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
   if (started != Sent::Done) return started;
   if (!SecureData(&data)) {
+    dataFailed_ = true;
     data.Finish(false, timeoutMs_);
     Reply answer;
     if (!ReadFinalReply(&answer)) return Sent::Lost;
@@ -358,8 +387,11 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   std::string readError;
   std::string sendError;
   const bool sent = SendFile(file, data, &readError, &sendError);
+  dataFailed_ = dataFailed_ || !sendError.empty();
   data.Finish(sent, timeoutMs_);
   file.Close();
+  // The server's answer to a file given up on is read with the rest of the stop's replies.
+  if (!sent && net::StopRequested()) return Sent::Failed;
   bool wentAhead = !early;
   const bool answered = ReadFinalReply(&reply, &wentAhead);
   // Without a go-ahead, a negative answer is the server's refusal of the STOR itself.
@@ -373,6 +405,10 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
     return Sent::Lost;
   }
   if (reply.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
+  // The data connection was ours and broke: the server's answer to that says no more.
+  if (!reply.IsPositive() && !sendError.empty()) {
+    return FailedWith("Sending the file failed: " + sendError);
+  }
   if (!reply.IsPositive()) {
     FailWithReply(reply);
     return reply.code == kTransferAborted && !passive_ ? Sent::NoPortMode : Sent::Failed;
@@ -391,6 +427,7 @@ CFtpConnection::Sent CFtpConnection::Refusal(const Reply& reply) {
   FailWithReply(reply);
   if (!control_.IsOpen()) return Sent::Lost;
   if (reply.code == kDataConnectionFailed || reply.code == kTransferAborted) {
+    dataFailed_ = true;
     return passive_ ? Sent::Failed : Sent::NoPortMode;
   }
   if (reply.IsPositive()) Fail("The server ended the transfer before it began: " + reply.Line());
@@ -438,6 +475,7 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) 
           left > 0 ? net::WaitReadable(dataListener_.socket, control_, left, &error) : -1;
       if (ready < 0) {
         // The server may still be trying: the control connection is out of step from here.
+        dataFailed_ = true;
         Break("The server did not open the data connection: " + error);
         return Sent::NoPortMode;
       }
@@ -469,6 +507,7 @@ CFtpConnection::Sent CFtpConnection::ConnectPassive(DataChannel* data) {
   }
   std::string error;
   if (!net::Connect(peerAddress_, port, timeoutMs_, &data->socket, &error)) {
+    dataFailed_ = true;
     return FailedWith("Could not open the data connection: " + error);
   }
   return Sent::Done;
@@ -500,13 +539,22 @@ bool CFtpConnection::SendFile(LocalFile& file, DataChannel& data, std::string* r
                               std::string* sendError) {
   if (buffer_.empty()) buffer_.resize(ftp::kTransferBufferBytes);
   bytesSent_ = 0;
+  // Silence is bounded by each send's timeout; a trickle by this floor over the same time.
+  const net::SendPaceFloor floor(
+      static_cast<std::uint64_t>(timeoutMs_) * ftp::kMinimumBytesPerSecond / 1000, timeoutMs_);
+  if (progress_) progress_(0);
   for (;;) {
     const long got = file.Read(buffer_.data(), buffer_.size(), readError);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!data.Send(buffer_.data(), static_cast<std::size_t>(got), timeoutMs_, sendError)) {
-      return false;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+      const std::size_t left = static_cast<std::size_t>(got) - at;
+      const std::size_t piece =
+          progress_ && left > kProgressPieceBytes ? kProgressPieceBytes : left;
+      if (!data.Send(buffer_.data() + at, piece, timeoutMs_, sendError)) return false;
+      at += piece;
+      bytesSent_ += piece;
+      if (progress_) progress_(bytesSent_);
     }
-    bytesSent_ += static_cast<std::uint64_t>(got);
   }
 }

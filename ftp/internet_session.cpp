@@ -25,6 +25,7 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
   client->SetReconnectPause(reconnectPauseMs_);
   client->SetCertificateCheck(certificateCheck_);
   client->SetKnownSecure(knownSecure_);
+  client->SetProgress(progress_);
   if (!client->Connect(address)) {
     throw CInternetException("Could not connect to " + server + ": " +
                              AsSentence(client->LastError()) + " Check the server address.");

@@ -35,6 +35,9 @@ class CInternetSession {
   // Tells which servers were seen with TLS before (see CFtpConnection).
   void SetKnownSecure(CFtpConnection::KnownSecure known) { knownSecure_ = std::move(known); }
 
+  // Told the progress of each file as it goes out (see CFtpConnection).
+  void SetProgress(CFtpConnection::Progress progress) { progress_ = std::move(progress); }
+
   // Connects and logs in, in active mode. server may name a port ("host:port", "[v6]:port");
   // a non-zero port applies when it names none, 0 means the protocol's default. Never returns
   // null: a failure throws CInternetException.
@@ -48,4 +51,5 @@ class CInternetSession {
   int reconnectPauseMs_ = ftp::kReconnectPauseMs;
   CFtpConnection::CertificateCheck certificateCheck_;
   CFtpConnection::KnownSecure knownSecure_;
+  CFtpConnection::Progress progress_;
 };

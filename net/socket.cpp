@@ -3,10 +3,12 @@
 #include <chrono>
 
 #include "net/socket_os.h"
+#include "net/stop.h"
 
 namespace net {
 
 const char* const kTimedOutText = "The operation timed out";
+const char* const kTooSlowText = "The connection moved less than 1 KiB a second for too long";
 
 namespace {
 
@@ -14,7 +16,27 @@ constexpr int kNoPort = 0;
 
 using Clock = std::chrono::steady_clock;
 
+// The pace floor of the calling thread's sends, while a SendPaceFloor lasts.
+struct Pace {
+  std::uint64_t minimumBytes;
+  int windowMs;
+  Clock::time_point windowEnd;
+  std::uint64_t bytes;
+};
+thread_local Pace* threadPace = nullptr;
+
+// False when a window has ended with too little sent; a new window starts then.
+bool KeepsPace(Pace& pace) {
+  const Clock::time_point now = Clock::now();
+  if (now < pace.windowEnd) return true;
+  const bool kept = pace.bytes >= pace.minimumBytes;
+  pace.windowEnd = now + std::chrono::milliseconds(pace.windowMs);
+  pace.bytes = 0;
+  return kept;
+}
+
 std::string Text(int code) {
+  if (code == os::kStopped) return kStoppedText;
   if (code == os::kAbandoned) return "The connection stopped answering and was closed";
   return code == os::kTimedOut ? kTimedOutText : os::ErrorText(code);
 }
@@ -40,7 +62,8 @@ bool ConnectOne(const os::Endpoint& candidate, Clock::time_point deadline, Socke
   }
   if (code != 0) {
     const SocketHandle handle = owner.Handle();
-    if (os::Wait(&handle, 1, os::Want::Connect, MillisecondsUntil(deadline), &code) < 0) {
+    if (os::Wait(&handle, 1, os::Want::Connect, MillisecondsUntil(deadline), ThreadStopSignal(),
+                 &code) < 0) {
       *error = Text(code);
       return false;
     }
@@ -71,13 +94,35 @@ void Socket::ShutdownSending() {
 bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std::string* error) {
   std::vector<os::Endpoint> candidates;
   if (!os::Start(error) || !os::Resolve(host, port, &candidates, error)) return false;
-  // One limit for the whole name: a name with many silent addresses must not multiply it.
+  // One limit for the whole name: a name with many silent addresses must not multiply it. Each
+  // address gets an equal share of what is left, so a dead first path (often IPv6) leaves time
+  // for the next; one that fails at once leaves its share to those after it.
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (const os::Endpoint& candidate : candidates) {
-    if (ConnectOne(candidate, deadline, out, error)) return true;
-    if (MillisecondsUntil(deadline) == 0) break;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const int share = MillisecondsUntil(deadline) / static_cast<int>(candidates.size() - i);
+    if (ConnectOne(candidates[i], Clock::now() + std::chrono::milliseconds(share), out, error)) {
+      return true;
+    }
+    if (MillisecondsUntil(deadline) == 0 || StopRequested()) break;
   }
   return false;
+}
+
+bool KeepAlive(const Socket& socket, int idleSeconds, std::string* error) {
+  int code = 0;
+  if (os::KeepAlive(socket.Handle(), idleSeconds, &code)) return true;
+  *error = Text(code);
+  return false;
+}
+
+SendPaceFloor::SendPaceFloor(std::uint64_t minimumBytes, int windowMs) : previous_(threadPace) {
+  threadPace =
+      new Pace{minimumBytes, windowMs, Clock::now() + std::chrono::milliseconds(windowMs), 0};
+}
+
+SendPaceFloor::~SendPaceFloor() {
+  delete threadPace;
+  threadPace = static_cast<Pace*>(previous_);
 }
 
 bool ListenBeside(const Socket& connected, Listener* out, std::string* error) {
@@ -127,20 +172,35 @@ std::string PeerAddress(const Socket& connected) {
 bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeoutMs,
              std::string* error) {
   const SocketHandle handle = socket.Handle();
+  Pace* const pace = threadPace;
+  // The limit counts from the last progress: a peer that keeps taking data, however slowly, is
+  // still there (the pace floor, where one is set, is what bounds a trickle).
+  Clock::time_point silentUntil = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (size > 0) {
     int code = 0;
     const long sent = os::Send(handle, data, size, &code);
     if (sent > 0) {
       data += sent;
       size -= static_cast<std::size_t>(sent);
+      if (pace != nullptr) pace->bytes += static_cast<std::uint64_t>(sent);
+      silentUntil = Clock::now() + std::chrono::milliseconds(timeoutMs);
       continue;
     }
     if (sent < 0 && !os::WouldBlock(code)) {
       *error = Text(code);
       return false;
     }
-    // Each wait is a full timeout: a peer that keeps taking data, however slowly, is still there.
-    if (os::Wait(&handle, 1, os::Want::Write, timeoutMs, &code) < 0) {
+    if (pace != nullptr && !KeepsPace(*pace)) {
+      *error = kTooSlowText;
+      return false;
+    }
+    int wait = MillisecondsUntil(silentUntil);
+    if (pace != nullptr) {
+      const int windowLeft = MillisecondsUntil(pace->windowEnd) + 1;
+      if (windowLeft < wait) wait = windowLeft;
+    }
+    if (os::Wait(&handle, 1, os::Want::Write, wait, ThreadStopSignal(), &code) < 0 &&
+        (code != os::kTimedOut || MillisecondsUntil(silentUntil) == 0)) {
       *error = Text(code);
       return false;
     }
@@ -150,7 +210,7 @@ bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeo
 
 long Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std::string* error) {
   int code = 0;
-  const long got = os::Receive(socket.Handle(), buffer, size, timeoutMs, &code);
+  const long got = os::Receive(socket.Handle(), buffer, size, timeoutMs, ThreadStopSignal(), &code);
   if (got < 0) *error = Text(code);
   if (code == os::kAbandoned) socket.Release();
   return got;
@@ -159,7 +219,7 @@ long Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std:
 int WaitReadable(const Socket& first, const Socket& second, int timeoutMs, std::string* error) {
   const SocketHandle handles[2] = {first.Handle(), second.Handle()};
   int code = 0;
-  const int ready = os::Wait(handles, 2, os::Want::Read, timeoutMs, &code);
+  const int ready = os::Wait(handles, 2, os::Want::Read, timeoutMs, ThreadStopSignal(), &code);
   if (ready < 0) *error = Text(code);
   return ready;
 }

@@ -16,6 +16,8 @@ constexpr SocketHandle kNoSocket = -1;
 
 // Text used when a wait runs out, so callers and users see one wording for every timeout.
 extern const char* const kTimedOutText;
+// Text used when a send falls below the pace floor.
+extern const char* const kTooSlowText;
 
 // Owns one socket; closes it when destroyed. Sockets made here are non-blocking.
 class Socket {
@@ -56,6 +58,24 @@ class Socket {
 // delay: it carries short commands that each wait for their answer.
 bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std::string* error);
 
+// TCP keepalive: an idle connection is probed after idleSeconds, so that a router on the way keeps
+// it through a long wait (a control connection while a big file goes out).
+bool KeepAlive(const Socket& socket, int idleSeconds, std::string* error);
+
+// A floor under the pace of the calling thread's sends (SendAll, and so TLS) while it lasts: when
+// fewer than minimumBytes go out in any windowMs, the send fails with kTooSlowText. A silent peer
+// is bounded by each send's timeout; this bounds one that trickles.
+class SendPaceFloor {
+ public:
+  SendPaceFloor(std::uint64_t minimumBytes, int windowMs);
+  ~SendPaceFloor();
+  SendPaceFloor(const SendPaceFloor&) = delete;
+  SendPaceFloor& operator=(const SendPaceFloor&) = delete;
+
+ private:
+  void* previous_;
+};
+
 // A listening socket on the local address of `connected` with a port chosen by the system.
 struct Listener {
   Socket socket;
@@ -66,13 +86,17 @@ struct Listener {
 bool ListenBeside(const Socket& connected, Listener* out, std::string* error);
 
 // Takes a connection that is already waiting on listener, without waiting for one. Returns 1 when
-// one was taken (peerAddress and peerPort say where it came from), 0 when none is waiting, -1 on a failure.
+// one was taken (peerAddress and peerPort say where it came from), 0 when none is waiting, -1 on a
+// failure.
 int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress, int* peerPort,
                   std::string* error);
 
 // Numeric address of the remote end (no port), or empty when unknown.
 std::string PeerAddress(const Socket& connected);
 
+// Every wait below ends at once, failing with kStoppedText, when the calling thread's stop signal
+// (net/stop.h) is raised.
+//
 // Sends all of data; fails if the peer takes nothing for timeoutMs.
 bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeoutMs,
              std::string* error);

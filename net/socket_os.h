@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "net/socket.h"
+#include "net/stop.h"
 
 namespace net::os {
 
 // Error codes of this layer's own; system codes are positive.
 constexpr int kTimedOut = -1;   // a wait ran out
 constexpr int kAbandoned = -2;  // an I/O would not end when cancelled: the socket was closed
+constexpr int kStopped = -3;    // the stop signal was raised
 
 // A socket address of either family in the system's own form, kept as bytes so that the code
 // above this layer needs no system header.
@@ -45,6 +47,8 @@ void Abort(SocketHandle handle);
 // Sends the peer an end of data (FIN) while the socket still receives.
 void ShutdownSending(SocketHandle handle);
 bool DisableSendDelay(SocketHandle handle, int* error);
+// Probes an idle connection after idleSeconds, and every few seconds after that.
+bool KeepAlive(SocketHandle handle, int idleSeconds, int* error);
 
 // 0 when connected at once, otherwise the error code (WouldBlock for a connect under way).
 int StartConnect(SocketHandle handle, const Endpoint& to);
@@ -59,13 +63,17 @@ SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error);
 
 enum class Want { Read, Write, Connect };
 // Waits until one of the sockets is ready. Returns its index, or -1 with *error set (kTimedOut
-// when nothing was ready in time). Urgent data never counts as ready: it would make a loop spin.
-int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* error);
+// when nothing was ready in time, kStopped when stop, if given, was raised first). Urgent data
+// never counts as ready: it would make a loop spin.
+int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, const StopSignal* stop,
+         int* error);
 
 // Sends what the system takes now: the count, or -1 with *error set.
 long Send(SocketHandle handle, const char* data, std::size_t size, int* error);
 // Receives what arrives within timeoutMs: the count, 0 when the peer closed, or -1 with *error set
-// (kTimedOut when nothing came; kAbandoned when the socket had to be closed to end the wait).
-long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs, int* error);
+// (kTimedOut when nothing came; kStopped when stop was raised; kAbandoned when the socket had to be
+// closed to end the wait).
+long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
+             const StopSignal* stop, int* error);
 
 }  // namespace net::os

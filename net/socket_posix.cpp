@@ -12,6 +12,9 @@ namespace net::os {
 
 namespace {
 
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
+
 bool MakeNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -47,6 +50,21 @@ SocketHandle Open(const Endpoint& like, int* error) {
   return fd;
 }
 
+bool KeepAlive(SocketHandle handle, int idleSeconds, int* error) {
+  const int on = 1;
+  const int interval = kKeepAliveIntervalSeconds;
+  const int probes = kKeepAliveProbes;
+  const int fd = Native(handle);
+  if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds) == 0 &&
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 &&
+      setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0) {
+    return true;
+  }
+  *error = errno;
+  return false;
+}
+
 SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
   for (;;) {
     socklen_t length = sizeof peer->bytes;
@@ -62,15 +80,24 @@ SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
   }
 }
 
-int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* error) {
+int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, const StopSignal* stop,
+         int* error) {
   // POLLPRI (urgent data) is not asked for, so it never wakes the wait.
   const short events = want == Want::Read ? POLLIN : POLLOUT;
-  pollfd entries[2] = {};
+  pollfd entries[3] = {};
   if (count > 2) count = 2;
   for (int i = 0; i < count; ++i) entries[i] = {Native(handles[i]), events, 0};
+  // The stop signal's descriptor goes last, so a socket that is ready wins a tie.
+  const bool stoppable = stop != nullptr && stop->Waitable() >= 0;
+  if (stoppable) entries[count] = {static_cast<int>(stop->Waitable()), POLLIN, 0};
+  const auto watched = static_cast<nfds_t>(count + (stoppable ? 1 : 0));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const int ready = poll(entries, static_cast<nfds_t>(count), MillisecondsUntil(deadline));
+    if (stop != nullptr && stop->IsRaised()) {
+      *error = kStopped;
+      return -1;
+    }
+    const int ready = poll(entries, watched, MillisecondsUntil(deadline));
     if (ready > 0) {
       for (int i = 0; i < count; ++i) {
         if (entries[i].revents != 0) return i;
@@ -97,7 +124,8 @@ long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
   }
 }
 
-long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs, int* error) {
+long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
+             const StopSignal* stop, int* error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const ssize_t got = recv(Native(handle), buffer, size, 0);
@@ -107,7 +135,7 @@ long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
       *error = errno;
       return -1;
     }
-    if (Wait(&handle, 1, Want::Read, MillisecondsUntil(deadline), error) < 0) return -1;
+    if (Wait(&handle, 1, Want::Read, MillisecondsUntil(deadline), stop, error) < 0) return -1;
   }
 }
 

@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <winsock2.h>
+#include <mstcpip.h>
 
 #include <climits>
 #include <cstring>
@@ -16,6 +18,7 @@ constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 constexpr std::size_t kMaxChunk = INT_MAX;
 // How long a cancelled receive may take to settle before the socket is given up on.
 constexpr DWORD kCancelSettleMs = 5000;
+constexpr ULONG kKeepAliveIntervalMs = 10000;
 
 SocketHandle AsHandle(SOCKET socket) {
   return socket == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(socket);
@@ -59,6 +62,17 @@ SocketHandle Open(const Endpoint& like, int* error) {
   return AsHandle(created);
 }
 
+bool KeepAlive(SocketHandle handle, int idleSeconds, int* error) {
+  tcp_keepalive probes{1, static_cast<ULONG>(idleSeconds) * 1000, kKeepAliveIntervalMs};
+  DWORD returned = 0;
+  if (WSAIoctl(Native(handle), SIO_KEEPALIVE_VALS, &probes, sizeof probes, nullptr, 0, &returned,
+               nullptr, nullptr) == 0) {
+    return true;
+  }
+  *error = WSAGetLastError();
+  return false;
+}
+
 SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
   int length = sizeof peer->bytes;
   // The accepted socket has the listener's properties, non-blocking mode included.
@@ -72,7 +86,11 @@ SocketHandle Accept(SocketHandle listener, Endpoint* peer, int* error) {
   return AsHandle(accepted);
 }
 
-int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* error) {
+namespace {
+
+// Which of the sockets is ready now, without waiting: its index, or -1 with *error set
+// (kTimedOut when none is).
+int ReadyNow(const SocketHandle* handles, int count, Want want, int* error) {
   fd_set ready;
   fd_set failed;
   FD_ZERO(&ready);
@@ -85,9 +103,9 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
   // urgent data, which would wake every wait at once and make its loop spin, so it is asked for
   // only while connecting, before any data can have come.
   fd_set* const exceptions = want == Want::Connect ? &failed : nullptr;
-  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  timeval now{0, 0};
   const int found = select(0, want == Want::Read ? &ready : nullptr,
-                           want == Want::Read ? nullptr : &ready, exceptions, &limit);
+                           want == Want::Read ? nullptr : &ready, exceptions, &now);
   if (found == SOCKET_ERROR) {
     *error = WSAGetLastError();
     return -1;
@@ -103,6 +121,61 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, int* 
   return -1;
 }
 
+long EventsFor(Want want) {
+  if (want == Want::Connect) return FD_CONNECT;
+  return want == Want::Read ? FD_READ | FD_ACCEPT | FD_CLOSE : FD_WRITE | FD_CLOSE;
+}
+
+// One event per socket a wait can watch, made once per thread.
+HANDLE SocketEvent(int index) {
+  thread_local const HANDLE events[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                                         CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  return events[index];
+}
+
+}  // namespace
+
+// The socket events only say that something changed (Winsock records most of them once, not
+// while the state lasts), so readiness itself is always read with a select that does not wait.
+int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, const StopSignal* stop,
+         int* error) {
+  if (count > 2) count = 2;
+  HANDLE waitables[3];
+  for (int i = 0; i < count; ++i) {
+    waitables[i] = SocketEvent(i);
+    ResetEvent(waitables[i]);
+    WSAEventSelect(Native(handles[i]), waitables[i], EventsFor(want));
+  }
+  DWORD watched = static_cast<DWORD>(count);
+  if (stop != nullptr && stop->Waitable() != 0) {
+    waitables[watched++] = reinterpret_cast<HANDLE>(stop->Waitable());
+  }
+  const ULONGLONG deadline =
+      GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+  int ready = -1;
+  for (;;) {
+    if (stop != nullptr && stop->IsRaised()) {
+      *error = kStopped;
+      break;
+    }
+    ready = ReadyNow(handles, count, want, error);
+    if (ready >= 0 || *error != kTimedOut) break;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const DWORD woke =
+        WaitForMultipleObjects(watched, waitables, FALSE, static_cast<DWORD>(deadline - now));
+    if (woke == WAIT_FAILED) {
+      *error = static_cast<int>(GetLastError());
+      break;
+    }
+    if (woke < WAIT_OBJECT_0 + static_cast<DWORD>(count))
+      ResetEvent(waitables[woke - WAIT_OBJECT_0]);
+  }
+  // Back to a plain non-blocking socket, so overlapped receives see no select of ours.
+  for (int i = 0; i < count; ++i) WSAEventSelect(Native(handles[i]), nullptr, 0);
+  return ready;
+}
+
 long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
   const int sent =
       send(Native(handle), data, static_cast<int>(size < kMaxChunk ? size : kMaxChunk), 0);
@@ -111,7 +184,8 @@ long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
   return -1;
 }
 
-long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs, int* error) {
+long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
+             const StopSignal* stop, int* error) {
   const HANDLE event = ReceiveEvent();
   if (event == nullptr) {
     *error = static_cast<int>(GetLastError());
@@ -133,7 +207,11 @@ long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
     *error = WSAGetLastError();
     return -1;
   }
-  DWORD waited = WaitForSingleObject(event, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  HANDLE waitables[2] = {event, nullptr};
+  const DWORD watched = stop != nullptr && stop->Waitable() != 0 ? 2 : 1;
+  if (watched == 2) waitables[1] = reinterpret_cast<HANDLE>(stop->Waitable());
+  const DWORD waited = WaitForMultipleObjects(watched, waitables, FALSE,
+                                              static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
   if (waited != WAIT_OBJECT_0) {
     CancelIo(reinterpret_cast<HANDLE>(source));
     // The cancelled receive must settle before its buffer goes away; if it does not, closing
@@ -147,7 +225,9 @@ long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
   }
   // Data that came in just before the cancel is taken, not lost.
   if (WSAGetOverlappedResult(source, &pending, &got, FALSE, &flags)) return static_cast<long>(got);
-  *error = waited == WAIT_TIMEOUT ? kTimedOut : WSAGetLastError();
+  *error = waited == WAIT_TIMEOUT        ? kTimedOut
+           : waited == WAIT_OBJECT_0 + 1 ? kStopped
+                                         : WSAGetLastError();
   return -1;
 }
 

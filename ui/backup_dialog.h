@@ -3,8 +3,10 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup/transfer_run.h"
@@ -44,25 +46,41 @@ class BackupDialog : public CDialog, private TransferWindow {
   LRESULT OnTaskbarCreated(WPARAM wParam, LPARAM lParam);
   void OnTimer(UINT_PTR timerId);
   void OnAddWildcard();
+  LRESULT OnWindowThreadWork(WPARAM wParam, LPARAM lParam);
+  LRESULT OnRunEnded(WPARAM wParam, LPARAM lParam);
+  LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+  LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
 
   void ShowSendTime();
   void LoadSettings();
   void TakeSettingsFromWindow();
   void UpdateAutoRun();
-  int RunTransfer();
+  // Starts a run on the worker thread; does nothing while one goes.
+  void RunTransfer();
+  void RunOnWorker(const TransferSettings& transfer);
+  // Runs work on the window's thread and returns when it is done: every TransferWindow method
+  // the worker calls wraps its body in it.
+  void OnWindowThread(const std::function<void()>& work);
+  // Ends a run for a shutdown: stops it, answers its open box No, and once it has ended does
+  // `then` (on the window's thread).
+  void StopRunThen(std::function<void()> then);
+  // Waits for the run to end while serving what its thread asks of the window; false when it
+  // did not end in time.
+  bool WaitForRunEnd(DWORD limitMs);
+  void ShowRunState(bool running);
+  void SetTip(const std::string& tip);
   std::vector<std::string> BackupListEntries();
 
   // What a transfer run sees of the window.
   bool IsVisible() override;
   void ShowNow() override;
   void Hide() override;
-  void Pause(unsigned milliseconds) override;
+  bool Pause(unsigned milliseconds) override;
   bool AskYesNo(const std::string& text) override;
   void Tell(const std::string& text) override;
   int EntryCount() override;
   std::string Entry(int index) override;
-  void SetProgressRange(int count) override;
-  void StepProgress() override;
+  void ShowProgress(const RunProgress& progress) override;
   void ResetProgress() override;
   std::optional<CertificateRecord> StoredCertificate(const std::string& server) override;
   void StoreCertificate(const CertificateRecord& record) override;
@@ -82,4 +100,19 @@ class BackupDialog : public CDialog, private TransferWindow {
   BackupSettings settings_;
   HWND autoRunCheck_ = nullptr;
   bool hideOnFirstTick_ = false;
+
+  // The run: one at a time, on its own thread; the window's thread only shows what it posts.
+  DWORD windowThread_ = 0;
+  std::thread worker_;
+  net::StopSignal stop_;
+  HANDLE runEnded_ = nullptr;
+  bool running_ = false;
+  // A shutdown is under way: the run asks nothing and tells nothing more.
+  bool quitting_ = false;
+  std::function<void()> afterRun_;
+  std::string runStartedAt_;
+  RunCounts runCounts_;
+  std::string runFailure_;
+  std::string testSettingsCaption_;
+  std::string tip_;
 };

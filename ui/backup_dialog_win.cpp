@@ -8,6 +8,7 @@
 #include <ctime>
 #include <vector>
 
+#include "backup/run_status.h"
 #include "backup/schedule.h"
 #include "files/file_name.h"
 #include "files/wide_win.h"
@@ -26,6 +27,38 @@ namespace {
 constexpr UINT_PTR kTimerId = 1024;
 constexpr UINT kTimerPeriodMs = 1000;
 constexpr UINT kTrayCallbackMessage = WM_USER + 5;
+// From the run's thread: lParam points to a std::function to run on the window's thread.
+constexpr UINT kWindowThreadWorkMessage = WM_APP + 1;
+// Posted by the run's thread as its last act.
+constexpr UINT kRunEndedMessage = WM_APP + 2;
+// The bar's range: fine enough for a smooth bar, whatever the run's size.
+constexpr int kProgressSteps = 1000;
+// How long a shutdown waits for a stopped run before it ends the program anyway.
+constexpr DWORD kRunEndLimitMs = 5000;
+constexpr UINT_PTR kQuitTimerId = 1025;
+// The controls that change what a run reads: held still while one goes.
+constexpr int kListControls[] = {IDC_ADD_FILES, IDC_ADD_WILDCARD, IDC_REMOVE_ITEM, IDC_REMOVE_ALL,
+                                 IDC_APPLY_SETTINGS};
+
+// "02:00", the local time now.
+std::string LocalClockText() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  char text[8] = {};
+  ::wsprintfA(text, "%02u:%02u", now.wHour, now.wMinute);
+  return text;
+}
+
+// A box of this thread's other than the main window: the run's question or failure box.
+BOOL CALLBACK AnswerNo(HWND window, LPARAM mainWindow) {
+  char className[16] = {};
+  ::GetClassNameA(window, className, sizeof className);
+  if (window != reinterpret_cast<HWND>(mainWindow) && lstrcmpA(className, "#32770") == 0 &&
+      ::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(mainWindow)) {
+    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+  }
+  return TRUE;
+}
 constexpr int kEditTextLimit = 1000;
 // A hidden window is shown this long before a run starts, so the user sees what is happening.
 constexpr unsigned kShowBeforeRunMs = 2000;
@@ -80,6 +113,10 @@ const MessageEntry BackupDialog::kMessageTable[] = {
     OnTimerMessage(&BackupDialog::OnTimer),
     OnCommand(IDC_ADD_WILDCARD, &BackupDialog::OnAddWildcard),
     OnMessage(taskbarCreatedMessage, &BackupDialog::OnTaskbarCreated),
+    OnMessage(kWindowThreadWorkMessage, &BackupDialog::OnWindowThreadWork),
+    OnMessage(kRunEndedMessage, &BackupDialog::OnRunEnded),
+    OnMessage(WM_QUERYENDSESSION, &BackupDialog::OnQueryEndSession),
+    OnMessage(WM_ENDSESSION, &BackupDialog::OnEndSession),
 };
 
 MessageTable BackupDialog::GetMessageTable() const {
@@ -88,9 +125,18 @@ MessageTable BackupDialog::GetMessageTable() const {
 
 BackupDialog::BackupDialog()
     : CDialog(IDD_QUILLORY_DIALOG),
-      windowIcon_(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+      windowIcon_(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      windowThread_(::GetCurrentThreadId()),
+      runEnded_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
-BackupDialog::~BackupDialog() = default;
+BackupDialog::~BackupDialog() {
+  // The window is gone: what the run still asks of it fails at once, and the stop ends it soon.
+  if (worker_.joinable()) {
+    stop_.Raise();
+    worker_.join();
+  }
+  if (runEnded_ != nullptr) ::CloseHandle(runEnded_);
+}
 
 BOOL BackupDialog::OnInitDialog() {
   CDialog::OnInitDialog();
@@ -124,6 +170,7 @@ BOOL BackupDialog::OnInitDialog() {
   backupList_ = GetDlgItem(IDC_BACKUP_LIST);
   autoRunCheck_ = GetDlgItem(IDC_AUTORUN_CHECK);
   progressBar_ = GetDlgItem(IDC_PROGRESS);
+  testSettingsCaption_ = GetDlgItemText(IDC_TEST_SETTINGS);
 
   for (HWND edit : {serverEdit_, directoryEdit_, loginEdit_, passwordEdit_}) {
     ::SendMessageA(edit, EM_SETLIMITTEXT, kEditTextLimit, 0);
@@ -151,13 +198,67 @@ void BackupDialog::ShowSendTime() {
 
 void BackupDialog::OnCancel() {
   if (AfxMessageBox("Are you sure you want to quit?", MB_YESNO) != IDYES) return;
-  CDialog::OnCancel();
-  ::KillTimer(hwnd_, kTimerId);
+  StopRunThen([this] {
+    CDialog::OnCancel();
+    ::KillTimer(hwnd_, kTimerId);
+  });
 }
 
 void BackupDialog::OnTrayShutdown() {
   ::KillTimer(hwnd_, kTimerId);
-  ::PostQuitMessage(1);
+  StopRunThen([] { ::PostQuitMessage(1); });
+}
+
+void BackupDialog::StopRunThen(std::function<void()> then) {
+  if (!running_) {
+    then();
+    return;
+  }
+  quitting_ = true;
+  afterRun_ = std::move(then);
+  stop_.Raise();
+  // A question or failure box of the run holds its thread: answered No, it lets the run end.
+  ::EnumThreadWindows(windowThread_, AnswerNo, reinterpret_cast<LPARAM>(hwnd_));
+  // A run that will not end must not keep the program from doing so.
+  ::SetTimer(hwnd_, kQuitTimerId, kRunEndLimitMs, nullptr);
+}
+
+bool BackupDialog::WaitForRunEnd(DWORD limitMs) {
+  const ULONGLONG end = ::GetTickCount64() + limitMs;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= end) return false;
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &runEnded_, FALSE,
+                                                   static_cast<DWORD>(end - now), QS_SENDMESSAGE);
+    if (woke == WAIT_OBJECT_0) return true;
+    if (woke != WAIT_OBJECT_0 + 1) return false;
+    // Serves the run's calls on the window (sent messages), and nothing else.
+    MSG message;
+    ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+LRESULT BackupDialog::OnQueryEndSession(WPARAM, LPARAM) {
+  if (running_) {
+    quitting_ = true;
+    stop_.Raise();
+    ::EnumThreadWindows(windowThread_, AnswerNo, reinterpret_cast<LPARAM>(hwnd_));
+  }
+  return TRUE;
+}
+
+LRESULT BackupDialog::OnEndSession(WPARAM ending, LPARAM) {
+  if (!running_) return 0;
+  if (!ending) {
+    // The session goes on after all; the stopped run ends as any stopped run.
+    quitting_ = false;
+    return 0;
+  }
+  // Windows ends the process once this returns: the run ends cleanly first.
+  quitting_ = true;
+  stop_.Raise();
+  if (WaitForRunEnd(kRunEndLimitMs) && worker_.joinable()) worker_.join();
+  return 0;
 }
 
 void BackupDialog::OnSysCommand(UINT id, LPARAM) {
@@ -249,6 +350,11 @@ std::vector<std::string> BackupDialog::BackupListEntries() {
 }
 
 void BackupDialog::OnTestSettings() {
+  // The button reads "Stop" while a run goes.
+  if (running_) {
+    stop_.Raise();
+    return;
+  }
   // Uses what is typed now without storing it; the time of day is not taken here.
   TakeSettingsFromWindow();
   RunTransfer();
@@ -272,67 +378,154 @@ void BackupDialog::UpdateAutoRun() {
   if (problem) AfxMessageBox(*problem, MB_OK);
 }
 
-int BackupDialog::RunTransfer() {
-  TransferSettings transfer{settings_.serverAddress, settings_.remoteDirectory, settings_.loginName,
-                            settings_.password};
-  return SendBackup(transfer, *this);
+void BackupDialog::RunTransfer() {
+  if (running_) return;
+  const TransferSettings transfer{settings_.serverAddress, settings_.remoteDirectory,
+                                  settings_.loginName, settings_.password};
+  stop_.Reset();
+  quitting_ = false;
+  ::ResetEvent(runEnded_);
+  runCounts_ = RunCounts();
+  runFailure_.clear();
+  runStartedAt_ = LocalClockText();
+  running_ = true;
+  ShowRunState(true);
+  worker_ = std::thread([this, transfer] { RunOnWorker(transfer); });
 }
 
-bool BackupDialog::IsVisible() { return ::IsWindowVisible(hwnd_) != FALSE; }
+void BackupDialog::RunOnWorker(const TransferSettings& transfer) {
+  TransferOptions options;
+  options.stop = &stop_;
+  try {
+    SendBackup(transfer, *this, options, &runCounts_);
+  } catch (const std::exception& error) {
+    // Shown while the run still counts as going, so no daily time starts another behind it.
+    runFailure_ = error.what();
+    OnWindowThread([this] {
+      if (!quitting_) AfxMessageBox(runFailure_, MB_OK);
+    });
+  }
+  ::SetEvent(runEnded_);
+  ::PostMessageA(hwnd_, kRunEndedMessage, 0, 0);
+}
+
+LRESULT BackupDialog::OnRunEnded(WPARAM, LPARAM) {
+  if (worker_.joinable()) worker_.join();
+  if (!running_) return 0;
+  running_ = false;
+  ShowRunState(false);
+  SetTip(LastBackupTip(runStartedAt_, runCounts_, runFailure_));
+  ::KillTimer(hwnd_, kQuitTimerId);
+  if (afterRun_) {
+    std::function<void()> then = std::move(afterRun_);
+    afterRun_ = nullptr;
+    then();
+  }
+  return 0;
+}
+
+void BackupDialog::ShowRunState(bool running) {
+  ::SetDlgItemTextA(hwnd_, IDC_TEST_SETTINGS, running ? "Stop" : testSettingsCaption_.c_str());
+  for (int id : kListControls) ::EnableWindow(GetDlgItem(id), running ? FALSE : TRUE);
+}
+
+void BackupDialog::SetTip(const std::string& tip) {
+  if (tip == tip_ || trayIcon_.Data().hIcon == nullptr) return;
+  tip_ = tip;
+  trayIcon_.ApplyIcon(trayIcon_.Data().hIcon, tip.c_str());
+}
+
+void BackupDialog::OnWindowThread(const std::function<void()>& work) {
+  if (::GetCurrentThreadId() == windowThread_) {
+    work();
+    return;
+  }
+  ::SendMessageA(hwnd_, kWindowThreadWorkMessage, 0, reinterpret_cast<LPARAM>(&work));
+}
+
+LRESULT BackupDialog::OnWindowThreadWork(WPARAM, LPARAM work) {
+  (*reinterpret_cast<const std::function<void()>*>(work))();
+  return 0;
+}
+
+bool BackupDialog::IsVisible() {
+  bool visible = false;
+  OnWindowThread([&] { visible = ::IsWindowVisible(hwnd_) != FALSE; });
+  return visible;
+}
 
 void BackupDialog::ShowNow() {
-  ::ShowWindow(hwnd_, SW_SHOW);
-  ::UpdateWindow(hwnd_);
+  OnWindowThread([this] {
+    ::ShowWindow(hwnd_, SW_SHOW);
+    ::UpdateWindow(hwnd_);
+  });
 }
 
-void BackupDialog::Hide() { ::ShowWindow(hwnd_, SW_HIDE); }
+void BackupDialog::Hide() {
+  OnWindowThread([this] { ::ShowWindow(hwnd_, SW_HIDE); });
+}
 
-void BackupDialog::Pause(unsigned milliseconds) { ::Sleep(milliseconds); }
+// Waits on the run's own thread: the window answers meanwhile, and Stop ends the pause.
+bool BackupDialog::Pause(unsigned milliseconds) {
+  return stop_.Pause(static_cast<int>(milliseconds));
+}
 
 bool BackupDialog::AskYesNo(const std::string& text) {
-  return AfxMessageBox(text, MB_YESNO) == IDYES;
+  bool yes = false;
+  // A question that comes after Stop is answered No without a box.
+  OnWindowThread([&] { yes = !stop_.IsRaised() && AfxMessageBox(text, MB_YESNO) == IDYES; });
+  return yes && !stop_.IsRaised();
 }
 
-void BackupDialog::Tell(const std::string& text) { AfxMessageBox(WideFromUtf8(text), MB_OK); }
+void BackupDialog::Tell(const std::string& text) {
+  OnWindowThread([&] {
+    if (!quitting_) AfxMessageBox(WideFromUtf8(text), MB_OK);
+  });
+}
 
 int BackupDialog::EntryCount() {
-  LRESULT count = ::SendMessageA(backupList_, LB_GETCOUNT, 0, 0);
+  LRESULT count = LB_ERR;
+  OnWindowThread([&] { count = ::SendMessageA(backupList_, LB_GETCOUNT, 0, 0); });
   return count == LB_ERR ? 0 : static_cast<int>(count);
 }
 
 std::string BackupDialog::Entry(int index) {
-  LRESULT length = ::SendMessageA(backupList_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-  if (length == LB_ERR) return std::string();
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  LRESULT copied = ::SendMessageA(backupList_, LB_GETTEXT, static_cast<WPARAM>(index),
-                                  reinterpret_cast<LPARAM>(&text[0]));
-  text.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
+  std::string text;
+  OnWindowThread([&] {
+    LRESULT length = ::SendMessageA(backupList_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == LB_ERR) return;
+    text.assign(static_cast<std::size_t>(length) + 1, '\0');
+    LRESULT copied = ::SendMessageA(backupList_, LB_GETTEXT, static_cast<WPARAM>(index),
+                                    reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
+  });
   return text;
 }
 
-void BackupDialog::SetProgressRange(int count) {
-  ::SendMessageA(progressBar_, PBM_SETRANGE32, 0, count);
-  ::SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
-  ::SendMessageA(progressBar_, PBM_SETSTEP, 1, 0);
-}
-
-void BackupDialog::StepProgress() {
-  ::SendMessageA(progressBar_, PBM_STEPIT, 0, 0);
-  // The run holds the window's thread: paint the bar now or the user sees it move only at the end.
-  ::UpdateWindow(progressBar_);
+void BackupDialog::ShowProgress(const RunProgress& progress) {
+  OnWindowThread([&] {
+    ::SendMessageA(progressBar_, PBM_SETRANGE32, 0, kProgressSteps);
+    ::SendMessageA(progressBar_, PBM_SETPOS, PercentDone(progress) * kProgressSteps / 100, 0);
+    SetTip(SendingTip(progress));
+  });
 }
 
 void BackupDialog::ResetProgress() {
-  ::SendMessageA(progressBar_, PBM_SETPOS, 0, 0);
-  ::UpdateWindow(progressBar_);
+  OnWindowThread([this] { ::SendMessageA(progressBar_, PBM_SETPOS, 0, 0); });
 }
 
 std::optional<CertificateRecord> BackupDialog::StoredCertificate(const std::string& server) {
-  return settingsKey_ ? LoadCertificate(*settingsKey_, server) : std::nullopt;
+  std::optional<CertificateRecord> stored;
+  OnWindowThread([&] {
+    if (settingsKey_) stored = LoadCertificate(*settingsKey_, server);
+  });
+  return stored;
 }
 
 void BackupDialog::StoreCertificate(const CertificateRecord& record) {
-  if (settingsKey_) SaveCertificate(*settingsKey_, record);
+  OnWindowThread([&] {
+    if (settingsKey_) SaveCertificate(*settingsKey_, record);
+  });
 }
 
 void BackupDialog::OnAddFiles() {
@@ -407,12 +600,26 @@ LRESULT BackupDialog::OnTaskbarCreated(WPARAM, LPARAM) {
   return 0;
 }
 
-void BackupDialog::OnTimer(UINT_PTR) {
+void BackupDialog::OnTimer(UINT_PTR timerId) {
+  if (timerId == kQuitTimerId) {
+    // The stopped run did not end in time: the program ends without it.
+    ::KillTimer(hwnd_, kQuitTimerId);
+    if (worker_.joinable()) worker_.detach();
+    running_ = false;
+    if (afterRun_) afterRun_();
+    afterRun_ = nullptr;
+    return;
+  }
   if (hideOnFirstTick_) {
     hideOnFirstTick_ = false;
     ::ShowWindow(hwnd_, SW_HIDE);
   }
   int now = LocalTimeOfDay(static_cast<std::int64_t>(std::time(nullptr)));
   int scheduled = LocalTimeOfDay(settings_.sendTime);
-  if (TakeScheduledRun(now, scheduled, scheduleArmed)) RunTransfer();
+  if (!TakeScheduledRun(now, scheduled, scheduleArmed)) return;
+  if (running_) {
+    SetTip(SkippedTip(LocalClockText()));
+  } else {
+    RunTransfer();
+  }
 }

@@ -246,6 +246,10 @@ class QuilloryApp:
         low, high, pos = self.call("progress", str(PROGRESS)).split()
         return int(low), int(high), int(pos)
 
+    def answer_ms(self, limit_ms=5000):
+        """Milliseconds the main window took to answer WM_NULL; -1 when not within limit_ms."""
+        return int(self.call("answer-ms", str(limit_ms)))
+
     def time_text(self):
         return self.call("get-time", str(SEND_TIME))
 

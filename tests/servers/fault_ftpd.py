@@ -76,6 +76,10 @@ def parse_args():
                         help="close the control connection once, right after deleting NAME")
     parser.add_argument("--no-enter", metavar="NAME",
                         help="a directory NAME that can be made but not entered")
+    parser.add_argument("--trickle", type=int, default=0, metavar="BYTES",
+                        help="read each upload's data at this many bytes a second")
+    parser.add_argument("--refuse-after-drop", type=int, default=0, metavar="COUNT",
+                        help="refuse this many connections (421) after --drop-after-stores")
     return parser.parse_args()
 
 
@@ -141,6 +145,10 @@ class Session:
             self.send("220 ready")
         elif kind == "refuse":
             self.send("421 Too many connections")
+            return False
+        elif DROPPED and len(DROPPED) <= self.options.refuse_after_drop:
+            DROPPED.append(True)
+            self.send("421 Not yet, try again later")
             return False
         elif kind == "junk":
             self.send("Hello, this is not FTP")
@@ -329,6 +337,12 @@ class Session:
         while self.conn.recv(4096):
             pass
 
+    def do_NOOP(self, argument):
+        self.reply(200, "OK")
+
+    def do_ABOR(self, argument):
+        self.reply(225, "No transfer to abort")
+
     def do_QUIT(self, argument):
         self.reply(221, "Goodbye")
         return False
@@ -359,9 +373,15 @@ class Session:
         received = 0
         with open(self.inside(argument), "wb") as target:
             while True:
-                chunk = data.recv(65536)
+                try:
+                    chunk = data.recv(1024 if self.options.trickle else 65536)
+                except ConnectionResetError:
+                    self.reply(426, "Connection reset; transfer aborted")
+                    return True
                 if not chunk:
                     break
+                if self.options.trickle:
+                    time.sleep(len(chunk) / self.options.trickle)
                 target.write(chunk)
                 received += len(chunk)
                 if received >= CUT_AFTER_BYTES and self.options.cut != "none":

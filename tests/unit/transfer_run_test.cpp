@@ -44,8 +44,9 @@ class FakeWindow : public TransferWindow {
     calls.push_back("Hide");
     visible = false;
   }
-  void Pause(unsigned milliseconds) override {
+  bool Pause(unsigned milliseconds) override {
     calls.push_back("Pause " + std::to_string(milliseconds));
+    return true;
   }
   bool AskYesNo(const std::string& text) override {
     calls.push_back("Ask " + text);
@@ -62,8 +63,17 @@ class FakeWindow : public TransferWindow {
     calls.push_back("Entry " + std::to_string(index));
     return entries.at(static_cast<std::size_t>(index));
   }
-  void SetProgressRange(int count) override { calls.push_back("Range " + std::to_string(count)); }
-  void StepProgress() override { calls.push_back("Step"); }
+  // One call per file: the reports within a file are only counted.
+  void ShowProgress(const RunProgress& progress) override {
+    if (progress.file != shown.file) {
+      calls.push_back("File " + std::to_string(progress.file) + "/" +
+                      std::to_string(progress.files));
+    }
+    shown = progress;
+    ++progressReports;
+  }
+  RunProgress shown;
+  int progressReports = 0;
   void ResetProgress() override { calls.push_back("Reset"); }
   std::optional<CertificateRecord> StoredCertificate(const std::string& server) override {
     const auto found = certificates.find(server);
@@ -115,9 +125,8 @@ TEST_F(TransferRunTest, HiddenWindowIsShownStepsThroughTheListAndIsHiddenAgain) 
   FaultServer server({});
   window_.entries = {Local("one.txt", "1"), Local("two.txt", "22"), Local("three.txt", "333")};
   Run(Settings(server));
-  EXPECT_EQ(window_.calls,
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 3", "Step", "Entry 0", "Step",
-                   "Entry 1", "Step", "Entry 2", "Reset", "Hide"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1",
+                                  "Entry 2", "File 1/3", "File 2/3", "File 3/3", "Reset", "Hide"}));
   EXPECT_EQ(Stored(server.Root() + "/one.txt"), "1");
   EXPECT_EQ(Stored(server.Root() + "/two.txt"), "22");
   EXPECT_EQ(Stored(server.Root() + "/three.txt"), "333");
@@ -131,7 +140,7 @@ TEST_F(TransferRunTest, VisibleWindowIsNeitherShownNorHidden) {
   window_.visible = true;
   window_.entries = {Local("one.txt", "1")};
   Run(Settings(server));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "File 1/1", "Reset"}));
 }
 
 TEST_F(TransferRunTest, EmptyListConnectsButSetsNoRange) {
@@ -147,7 +156,7 @@ TEST_F(TransferRunTest, ExistingRemoteDirectoryIsEnteredWithoutAQuestion) {
   window_.visible = true;
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "File 1/1", "Reset"}));
   EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
 }
 
@@ -157,7 +166,7 @@ TEST_F(TransferRunTest, MissingDirectoryAnsweredYesIsCreated) {
   window_.answers = {true};
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Range 1", "Step", "Entry 0", "Reset"}));
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", kCreate, "Entry 0", "File 1/1", "Reset"}));
   EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
 }
 
@@ -191,7 +200,7 @@ TEST_F(TransferRunTest, MissingDirectoryNoThenYesUploadsToTheDefaultDirectory) {
   window_.entries = {Local("a.txt", "a")};
   Run(Settings(server, "backup"));
   EXPECT_EQ(window_.calls, (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue,
-                                  "Range 1", "Step", "Entry 0", "Reset", "Hide"}));
+                                  "Entry 0", "File 1/1", "Reset", "Hide"}));
   EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
   EXPECT_FALSE(std::filesystem::exists(server.Root() + "/backup"));
 }
@@ -260,8 +269,8 @@ TEST_F(TransferRunTest, WildcardsSendTheFilesOfOneDirectoryUnderTheirOwnNames) {
   window_.visible = true;
   window_.entries = {local_ / "logs/*.log", local_ / "logs/*", local_ / "logs/*.none"};
   Run(Settings(server));
-  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Range 3", "Step", "Entry 0", "Step", "Entry 1",
-                                  "Step", "Entry 2", "Reset"}))
+  EXPECT_EQ(window_.calls, (Calls{"IsVisible", "Entry 0", "Entry 1", "Entry 2", "File 1/5",
+                                  "File 2/5", "File 3/5", "File 4/5", "File 5/5", "Reset"}))
       << "no failure box: directories are skipped, not failed";
   std::vector<std::string> stors = Stors(server);
   std::sort(stors.begin(), stors.end());
@@ -331,8 +340,8 @@ TEST_F(TransferRunTest, FailedUploadsAreNamedInOneBoxBeforeHiding) {
                      Local("also-good.txt", "also")};
   Run(Settings(server));
   EXPECT_EQ(window_.calls,
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Range 4", "Step", "Entry 0", "Step",
-                   "Entry 1", "Step", "Entry 2", "Step", "Entry 3", "Reset", "Tell", "Hide"}));
+            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2", "Entry 3",
+                   "File 1/3", "File 2/3", "File 3/3", "Reset", "Tell", "Hide"}));
   ASSERT_EQ(window_.told.size(), 1u);
   const std::string& text = window_.told[0];
   EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
@@ -465,4 +474,80 @@ TEST_F(TransferRunTest, BareHostSeenWithTlsBeforeGetsNoLoginInTheClear) {
         << failure;
     EXPECT_EQ(Stored(server.Root() + "/a.txt"), remembered ? "<missing>" : "a");
   }
+}
+
+// --- Stop, progress and failing data connections ---------------------------------------------
+
+// A window whose user presses Stop while the first question is open, and answers it Yes.
+class StopAtQuestionWindow : public FakeWindow {
+ public:
+  explicit StopAtQuestionWindow(net::StopSignal& stop) : stop_(stop) {}
+  bool AskYesNo(const std::string& text) override {
+    stop_.Raise();
+    FakeWindow::AskYesNo(text);
+    return true;
+  }
+
+ private:
+  net::StopSignal& stop_;
+};
+
+TEST_F(TransferRunTest, StopPressedWhileAQuestionIsOpenEndsTheRunWithOneBox) {
+  FaultServer server({});
+  net::StopSignal stop;
+  StopAtQuestionWindow window(stop);
+  window.visible = true;
+  window.entries = {Local("one.txt", "1"), Local("two.txt", "2")};
+  TransferOptions options{kTestTimeoutMs};
+  options.stop = &stop;
+  RunCounts counts;
+  SendBackup(Settings(server, "missing"), window, options, &counts);
+  EXPECT_EQ(window.calls, (Calls{"IsVisible", kCreate, "Reset", "Tell"}));
+  EXPECT_EQ(window.told, (std::vector<std::string>{StoppedText(0, 2)}));
+  EXPECT_TRUE(counts.stopped);
+  for (const std::string& line : server.Commands()) {
+    EXPECT_NE(line.rfind("MKD", 0), 0u) << "nothing is done after Stop: " << line;
+    EXPECT_NE(line.rfind("STOR", 0), 0u) << "nothing is done after Stop: " << line;
+  }
+}
+
+TEST_F(TransferRunTest, BarMovesByBytesWithinOneBigFile) {
+  FaultServer server({});
+  constexpr std::size_t kBig = 3 * 1024 * 1024;
+  window_.visible = true;
+  window_.entries = {Local("small.txt", "1234"), Local("big.bin", std::string(kBig, 'b'))};
+  struct Recorder : FakeWindow {
+    std::vector<RunProgress> reports;
+    void ShowProgress(const RunProgress& progress) override {
+      reports.push_back(progress);
+      FakeWindow::ShowProgress(progress);
+    }
+  } window;
+  window.visible = true;
+  window.entries = window_.entries;
+  RunCounts counts;
+  SendBackup(Settings(server), window, TransferOptions{kTestTimeoutMs}, &counts);
+  int withinBigFile = 0;
+  for (const RunProgress& report : window.reports) {
+    EXPECT_EQ(report.bytesTotal, kBig + 4);
+    if (report.file == 2 && report.bytesDone > 4 && report.bytesDone < kBig + 4) ++withinBigFile;
+  }
+  EXPECT_GE(withinBigFile, 2) << "the bar moves while one file goes out";
+  EXPECT_EQ(window.shown.bytesDone, kBig + 4) << "full at the end";
+  EXPECT_EQ(counts.sent, 2);
+  EXPECT_EQ(counts.files, 2);
+}
+
+TEST_F(TransferRunTest, DataConnectionsFailingThreeTimesInARowEndTheRun) {
+  FaultServer server({"--fail", "STOR=425"});
+  const std::string file = Local("one.txt", "1");
+  window_.visible = true;
+  window_.entries = {file, file, file, file, file, file};
+  RunCounts counts;
+  SendBackup(Settings(server), window_, TransferOptions{kTestTimeoutMs}, &counts);
+  ASSERT_EQ(window_.told.size(), 1u);
+  const std::string& text = window_.told[0];
+  EXPECT_EQ(text.rfind("The backup was ended after 3 files in a row", 0), 0u) << text;
+  EXPECT_NE(text.find("3 files could not be sent:"), std::string::npos) << text;
+  EXPECT_EQ(counts.failed, 6) << "the files not tried count as failed";
 }

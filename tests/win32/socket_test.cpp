@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "net/socket.h"
+#include "net/stop.h"
 
 namespace {
 
@@ -35,6 +39,56 @@ TEST(Socket, WaitReadableFindsTheSecondWhenOnlyItIsReady) {
   ASSERT_EQ(send(peer, "150 go\r\n", 8, 0), 8);
 
   EXPECT_EQ(net::WaitReadable(idle.socket, control, kWaitMs, &error), 1) << error;
+  closesocket(peer);
+  closesocket(server);
+}
+
+// Stop from another thread ends each kind of wait at once: the overlapped receive, the wait for
+// either of two sockets, the wait to send more, and a pause.
+TEST(Socket, StopEndsEveryWait) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  const SOCKET server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(server, 1), 0);
+  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  net::Socket control;
+  std::string error;
+  ASSERT_TRUE(net::Connect("127.0.0.1", ntohs(address.sin_port), kWaitMs, &control, &error));
+  const SOCKET peer = accept(server, nullptr, nullptr);  // never reads, never sends
+  net::Listener idle;
+  ASSERT_TRUE(net::ListenBeside(control, &idle, &error)) << error;
+  const std::string big(64 * 1024 * 1024, 'x');
+  constexpr int kLongMs = 60000;
+  const std::function<bool()> waits[] = {
+      [&] {
+        char buffer[16];
+        return net::Receive(control, buffer, sizeof buffer, kLongMs, &error) < 0;
+      },
+      [&] { return net::WaitReadable(idle.socket, control, kLongMs, &error) < 0; },
+      [&] { return !net::SendAll(control, big.data(), big.size(), kLongMs, &error); },
+      [&] {
+        error = net::kStoppedText;
+        return !net::PauseUnlessStopped(kLongMs);
+      },
+  };
+  for (const auto& wait : waits) {
+    net::StopSignal signal;
+    const net::StopScope bound(&signal);
+    std::thread raiser([&signal] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      signal.Raise();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(wait());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(error, net::kStoppedText);
+    raiser.join();
+  }
   closesocket(peer);
   closesocket(server);
 }

@@ -403,6 +403,17 @@ std::string Run(const std::vector<std::string>& args) {
                    static_cast<WPARAM>(number(4)), static_cast<LPARAM>(number(5)));
     return std::to_string(result);
   }
+  if (verb == "answer-ms") {
+    // How long the window takes to answer a message that does nothing: answer-ms CAPTION LIMIT.
+    HWND window = FindWindowOrFail(arg(1));
+    DWORD_PTR result = 0;
+    const ULONGLONG start = ::GetTickCount64();
+    if (!::SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(number(2)),
+                               &result)) {
+      return "-1";
+    }
+    return std::to_string(::GetTickCount64() - start);
+  }
   if (verb == "get-check") {
     return std::to_string(
         SendOrFail(ItemOrFail(FindWindowOrFail(arg(1)), arg(2)), BM_GETCHECK, 0, 0));
