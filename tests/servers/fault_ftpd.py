@@ -23,14 +23,15 @@ def parse_args():
     parser.add_argument(
         "--greeting",
         default="plain",
-        choices=["plain", "multi", "preliminary", "refuse", "stall", "junk"],
+        choices=["plain", "multi", "preliminary", "refuse", "stall", "junk", "hangup"],
+        help="hangup: close the connection at once, without a word",
     )
     parser.add_argument(
         "--fail",
         action="append",
         default=[],
-        metavar="VERB=CODE",
-        help="answer VERB with CODE; FINAL stands for the reply after an upload's data",
+        metavar="VERB=CODE[:TEXT]",
+        help="answer VERB with CODE (and TEXT); FINAL stands for the reply after an upload's data",
     )
     parser.add_argument(
         "--stall",
@@ -150,6 +151,8 @@ class Session:
             DROPPED.append(True)
             self.send("421 Not yet, try again later")
             return False
+        elif kind == "hangup":
+            return False
         elif kind == "junk":
             self.send("Hello, this is not FTP")
         else:
@@ -170,8 +173,9 @@ class Session:
                 time.sleep(STALL_SECONDS)
                 return
             if verb in self.fail:
-                code = int(self.fail[verb])
-                self.reply(code, "%s refused by request" % verb)
+                code, _, text = self.fail[verb].partition(":")
+                code = int(code)
+                self.reply(code, text or "%s refused by request" % verb)
                 if code == 421:
                     return
                 continue

@@ -420,6 +420,8 @@ RUNNERS = {
     "pureftpd": run_pureftpd,
     # Active mode switched off, as at many hosts.
     "vsftpd-passive": lambda base, port, *tls: run_vsftpd(base, port, *tls, settings=["port_enable=NO"]),
+    # Two connections from one address at most, as at many hosts.
+    "vsftpd-max2": lambda base, port, *tls: run_vsftpd(base, port, *tls, settings=["max_per_ip=2"]),
     # PORT taken for any address: behind NAT its connection goes nowhere instead of being refused.
     "vsftpd-promiscuous": lambda base, port, *tls: run_vsftpd(
         base, port, *tls, settings=["port_promiscuous=YES"]
