@@ -1,6 +1,7 @@
 #include "app/backup_app.h"
 
 #include "app/running_instance.h"
+#include "base/process.h"
 #include "settings/autorun.h"
 #include "ui/backup_dialog.h"
 

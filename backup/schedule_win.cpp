@@ -1,5 +1,5 @@
 #include "backup/schedule.h"
-#include "framework/time_value.h"
+#include "backup/time_value_win.h"
 
 namespace {
 constexpr int kFirstTmYear = 1900;

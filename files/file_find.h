@@ -7,8 +7,9 @@
 #include <memory>
 #include <string>
 
-// Windows' headers make FindNextFile a macro (FindNextFileA). Dropping it here, and answering to
-// the A spelling as well, keeps the member's meaning whatever the include order.
+// Windows' headers make FindNextFile a macro (FindNextFileA); dropping it here keeps the member's
+// name in a file that includes <windows.h> before this header (file_find_win.cpp, which includes it
+// after, drops it again).
 #undef FindNextFile
 
 // What FailureReason says for the usual cases; anything else is the system's own text.
@@ -30,7 +31,6 @@ class CFileFind {
   // the match it moved to is valid either way. A directory that fails in the middle of the listing
   // ends it early, with FailureReason set.
   bool FindNextFile();
-  bool FindNextFileA() { return FindNextFile(); }
   // The pattern's directory made absolute, a separator, and the match's name.
   std::string GetFilePath() const;
   std::string GetFileName() const;

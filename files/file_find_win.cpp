@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "files/no_disk_prompts_win.h"
-#include "files/wide_win.h"
-#include "net/system_error.h"
+#include "base/wide_win.h"
+#include "base/system_error.h"
 
 // The class's member names are also Windows macros that would rename them here.
 #undef FindNextFile

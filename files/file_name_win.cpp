@@ -6,7 +6,7 @@
 
 #include "files/no_disk_prompts_win.h"
 #include "files/text.h"
-#include "files/wide_win.h"
+#include "base/wide_win.h"
 
 namespace {
 

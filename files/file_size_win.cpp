@@ -1,7 +1,7 @@
 #include "files/file_size.h"
 
 #include "files/no_disk_prompts_win.h"
-#include "files/wide_win.h"
+#include "base/wide_win.h"
 
 #include <windows.h>
 

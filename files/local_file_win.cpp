@@ -1,8 +1,8 @@
 #include "files/local_file.h"
 
 #include "files/no_disk_prompts_win.h"
-#include "files/wide_win.h"
-#include "net/system_error.h"
+#include "base/wide_win.h"
+#include "base/system_error.h"
 
 #include <windows.h>
 

@@ -19,8 +19,8 @@ INT_PTR CDialog::DoModal() {
       app->MainWindow() != this) {
     owner = app->MainWindow()->GetSafeHwnd();
   }
-  bool disabledOwner = owner != nullptr && ::IsWindowEnabled(owner);
-  if (disabledOwner) ::EnableWindow(owner, FALSE);
+  const bool reenableOwner = owner != nullptr && ::IsWindowEnabled(owner);
+  if (reenableOwner) ::EnableWindow(owner, FALSE);
 
   ended_ = false;
   result_ = IDABORT;
@@ -48,7 +48,7 @@ INT_PTR CDialog::DoModal() {
       }
     }
   }
-  if (disabledOwner) {
+  if (reenableOwner) {
     ::EnableWindow(owner, TRUE);
     if (hwnd != nullptr && ::GetActiveWindow() == hwnd) ::SetActiveWindow(owner);
   }

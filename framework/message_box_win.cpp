@@ -1,5 +1,7 @@
 #include "framework/message_box.h"
 
+#include "base/wide_win.h"
+
 #include "framework/dialog.h"
 #include "framework/win_app.h"
 
@@ -26,12 +28,7 @@ int AfxMessageBox(const std::string& text, UINT type) {
 int AfxMessageBox(const std::wstring& text, UINT type) {
   CWinApp* app = AfxGetApp();
   const std::string title = BoxTitle(app);
-  std::wstring wideTitle(title.size(), L'\0');
-  const int chars =
-      title.empty() ? 0
-                    : ::MultiByteToWideChar(CP_ACP, 0, title.data(), static_cast<int>(title.size()),
-                                            &wideTitle[0], static_cast<int>(wideTitle.size()));
-  wideTitle.resize(static_cast<std::size_t>(chars > 0 ? chars : 0));
+  const std::wstring wideTitle = WideFromAnsi(title);
   return ::MessageBoxW(BoxOwner(app), text.c_str(), wideTitle.empty() ? nullptr : wideTitle.c_str(),
                        type);
 }

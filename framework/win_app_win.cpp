@@ -2,13 +2,13 @@
 
 #include <commctrl.h>
 
+#include "base/process.h"
+
 namespace {
 CWinApp* theApp = nullptr;
 
 std::string ExecutableBaseName() {
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string name(path);
+  std::string name = RunningExecutablePath();
   std::size_t slash = name.find_last_of("\\/");
   if (slash != std::string::npos) name.erase(0, slash + 1);
   std::size_t dot = name.rfind('.');

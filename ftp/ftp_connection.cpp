@@ -1,6 +1,7 @@
 #include "ftp/ftp_connection.h"
 
 #include "files/text.h"
+#include "net/deadline.h"
 #include "net/stop.h"
 
 namespace {
@@ -9,13 +10,8 @@ constexpr std::size_t kReceiveChunkBytes = 4096;
 constexpr int kQuitWaitMs = 2000;
 constexpr int kServiceClosing = 421;
 
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsUntil(Clock::time_point deadline) {
-  const long long left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
+using net::Clock;
+using net::MillisecondsUntil;
 
 // A FEAT reply lists one feature per line, each line starting with a space.
 bool Offers(const std::string& features, const std::string& name) {
@@ -108,8 +104,10 @@ bool CFtpConnection::SendLines(const std::string& line) {
 
 long CFtpConnection::ReceiveControl(char* buffer, std::size_t size, int timeoutMs,
                                     std::string* error) {
-  return controlTls_ ? controlTls_->Receive(buffer, size, timeoutMs, error)
-                     : net::Receive(control_, buffer, size, timeoutMs, error);
+  std::size_t received = 0;
+  const bool ok = controlTls_ ? controlTls_->Receive(buffer, size, timeoutMs, &received, error)
+                              : net::Receive(control_, buffer, size, timeoutMs, &received, error);
+  return ok ? static_cast<long>(received) : -1;
 }
 
 bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
@@ -143,7 +141,7 @@ bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
 
 bool CFtpConnection::ReadFinalReply(Reply* reply, bool* sawPreliminary) {
   // One limit for the final reply however many preliminary ones come first.
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
+  const Clock::time_point deadline = net::DeadlineAfter(timeoutMs_);
   for (;;) {
     if (!ReadReply(reply, deadline)) return false;
     if (!reply->IsPreliminary()) return true;
@@ -316,12 +314,11 @@ bool CFtpConnection::CreateDirectory(const std::string& name) {
 }
 
 bool CFtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
-                             unsigned flags, std::uintptr_t /*context*/) {
-  const char type = flags == kFtpTransferTypeAscii ? 'A' : 'I';
+                             unsigned /*flags*/, std::uintptr_t /*context*/) {
   std::string wireName;
   if (!ForServer(remoteName, &wireName)) return false;
   return WithReconnect(
-      [&] { return SetType(type) && DataProtected() && Store(localPath, wireName); });
+      [&] { return SetType('I') && DataProtected() && Store(localPath, wireName); });
 }
 
 void CFtpConnection::Close() {

@@ -49,12 +49,11 @@ constexpr std::size_t kTransferBufferBytes = 4 * 1024 * 1024;
 
 }  // namespace ftp
 
-constexpr unsigned kFtpTransferTypeAscii = 1;
 constexpr unsigned kFtpTransferTypeBinary = 2;
 
-// Windows' headers turn these names into macros (SetCurrentDirectoryA, ...). Dropping the macros
-// here, and answering to the A spelling as well, gives each member the same meaning whether
-// <windows.h> comes before this header or after it.
+// Windows' headers turn these names into macros (SetCurrentDirectoryA, ...); dropping them here
+// keeps the members' names in a file that includes <windows.h> before this header (include it
+// first).
 #undef SetCurrentDirectory
 #undef CreateDirectory
 
@@ -94,9 +93,7 @@ class CFtpConnection {
   // False when the directory does not exist or cannot be entered, and when the connection is
   // lost and cannot be made again (IsConnected() then says which).
   bool SetCurrentDirectory(const std::string& directory);
-  bool SetCurrentDirectoryA(const std::string& directory) { return SetCurrentDirectory(directory); }
   bool CreateDirectory(const std::string& directory);
-  bool CreateDirectoryA(const std::string& directory) { return CreateDirectory(directory); }
   // Stores a local file under remoteName in the current remote directory. True only after the
   // server has confirmed the whole file under its real name; until then an older copy of that
   // name stays as it was. The one exception is a server that renames onto no existing file: there
@@ -110,7 +107,6 @@ class CFtpConnection {
 
   bool IsConnected() const { return control_.IsOpen(); }
   bool IsPassive() const { return passive_; }
-  bool IsSecure() const { return controlTls_ != nullptr; }
   // The server opens data connections from a fixed port, so each upload gets a port of its own.
   bool HasFixedDataPort() const { return fixedDataPort_; }
   // The certificate was refused (by the check, or for want of one): no login was sent.

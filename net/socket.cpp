@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "net/socket_os.h"
+#include "net/deadline.h"
 #include "net/stop.h"
 
 namespace net {
@@ -13,8 +14,6 @@ const char* const kTooSlowText = "The connection moved less than 1 KiB a second 
 namespace {
 
 constexpr int kNoPort = 0;
-
-using Clock = std::chrono::steady_clock;
 
 // The pace floor of the calling thread's sends, while a SendPaceFloor lasts.
 struct Pace {
@@ -41,37 +40,25 @@ std::string Text(int code) {
   return code == os::kTimedOut ? kTimedOutText : os::ErrorText(code);
 }
 
-int MillisecondsUntil(Clock::time_point deadline) {
-  const long long left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
+bool Fail(int code, std::string* error) {
+  *error = Text(code);
+  return false;
 }
 
 bool ConnectOne(const os::Endpoint& candidate, Clock::time_point deadline, Socket* out,
                 std::string* error) {
   int code = 0;
   Socket owner(os::Open(candidate, &code));
-  if (!owner.IsOpen() || !os::DisableSendDelay(owner.Handle(), &code)) {
-    *error = Text(code);
-    return false;
-  }
+  if (!owner.IsOpen() || !os::DisableSendDelay(owner.Handle(), &code)) return Fail(code, error);
   code = os::StartConnect(owner.Handle(), candidate);
-  if (code != 0 && !os::WouldBlock(code)) {
-    *error = Text(code);
-    return false;
-  }
+  if (code != 0 && !os::WouldBlock(code)) return Fail(code, error);
   if (code != 0) {
     const SocketHandle handle = owner.Handle();
     if (os::Wait(&handle, 1, os::Want::Connect, MillisecondsUntil(deadline), ThreadStopSignal(),
-                 &code) < 0) {
-      *error = Text(code);
-      return false;
-    }
+                 &code) < 0)
+      return Fail(code, error);
     code = os::ConnectOutcome(handle);
-    if (code != 0) {
-      *error = Text(code);
-      return false;
-    }
+    if (code != 0) return Fail(code, error);
   }
   *out = std::move(owner);
   return true;
@@ -97,10 +84,10 @@ bool Connect(const std::string& host, int port, int timeoutMs, Socket* out, std:
   // One limit for the whole name: a name with many silent addresses must not multiply it. Each
   // address gets an equal share of what is left, so a dead first path (often IPv6) leaves time
   // for the next; one that fails at once leaves its share to those after it.
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const Clock::time_point deadline = DeadlineAfter(timeoutMs);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const int share = MillisecondsUntil(deadline) / static_cast<int>(candidates.size() - i);
-    if (ConnectOne(candidates[i], Clock::now() + std::chrono::milliseconds(share), out, error)) {
+    if (ConnectOne(candidates[i], DeadlineAfter(share), out, error)) {
       return true;
     }
     if (MillisecondsUntil(deadline) == 0 || StopRequested()) break;
@@ -116,8 +103,7 @@ bool KeepAlive(const Socket& socket, int idleSeconds, std::string* error) {
 }
 
 SendPaceFloor::SendPaceFloor(std::uint64_t minimumBytes, int windowMs) : previous_(threadPace) {
-  threadPace =
-      new Pace{minimumBytes, windowMs, Clock::now() + std::chrono::milliseconds(windowMs), 0};
+  threadPace = new Pace{minimumBytes, windowMs, DeadlineAfter(windowMs), 0};
 }
 
 SendPaceFloor::~SendPaceFloor() {
@@ -128,18 +114,13 @@ SendPaceFloor::~SendPaceFloor() {
 bool ListenBeside(const Socket& connected, Listener* out, std::string* error) {
   os::Endpoint local;
   int code = 0;
-  if (!os::LocalEndpoint(connected.Handle(), &local, &code)) {
-    *error = Text(code);
-    return false;
-  }
+  if (!os::LocalEndpoint(connected.Handle(), &local, &code)) return Fail(code, error);
   os::SetPort(&local, kNoPort);
   Socket owner(os::Open(local, &code));
   os::Endpoint bound;
   if (!owner.IsOpen() || (code = os::BindAndListen(owner.Handle(), local)) != 0 ||
-      !os::LocalEndpoint(owner.Handle(), &bound, &code)) {
-    *error = Text(code);
-    return false;
-  }
+      !os::LocalEndpoint(owner.Handle(), &bound, &code))
+    return Fail(code, error);
   out->isIPv6 = os::IsIPv6(bound);
   out->port = os::PortOf(bound);
   out->addressText = os::NumericText(bound);
@@ -147,20 +128,19 @@ bool ListenBeside(const Socket& connected, Listener* out, std::string* error) {
   return true;
 }
 
-int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress, int* peerPort,
-                  std::string* error) {
+bool AcceptWaiting(const Socket& listener, Accepted* out, std::string* error) {
   os::Endpoint peer;
   int code = 0;
   const SocketHandle accepted = os::Accept(listener.Handle(), &peer, &code);
   if (accepted == kNoSocket) {
-    if (os::WouldBlock(code)) return 0;
+    if (os::WouldBlock(code)) return true;
     *error = Text(code);
-    return -1;
+    return false;
   }
-  *out = Socket(accepted);
-  *peerAddress = os::NumericText(peer);
-  *peerPort = os::PortOf(peer);
-  return 1;
+  out->socket = Socket(accepted);
+  out->peerAddress = os::NumericText(peer);
+  out->peerPort = os::PortOf(peer);
+  return true;
 }
 
 std::string PeerAddress(const Socket& connected) {
@@ -175,7 +155,7 @@ bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeo
   Pace* const pace = threadPace;
   // The limit counts from the last progress: a peer that keeps taking data, however slowly, is
   // still there (the pace floor, where one is set, is what bounds a trickle).
-  Clock::time_point silentUntil = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  Clock::time_point silentUntil = DeadlineAfter(timeoutMs);
   while (size > 0) {
     int code = 0;
     const long sent = os::Send(handle, data, size, &code);
@@ -183,13 +163,10 @@ bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeo
       data += sent;
       size -= static_cast<std::size_t>(sent);
       if (pace != nullptr) pace->bytes += static_cast<std::uint64_t>(sent);
-      silentUntil = Clock::now() + std::chrono::milliseconds(timeoutMs);
+      silentUntil = DeadlineAfter(timeoutMs);
       continue;
     }
-    if (sent < 0 && !os::WouldBlock(code)) {
-      *error = Text(code);
-      return false;
-    }
+    if (sent < 0 && !os::WouldBlock(code)) return Fail(code, error);
     if (pace != nullptr && !KeepsPace(*pace)) {
       *error = kTooSlowText;
       return false;
@@ -200,28 +177,28 @@ bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeo
       if (windowLeft < wait) wait = windowLeft;
     }
     if (os::Wait(&handle, 1, os::Want::Write, wait, ThreadStopSignal(), &code) < 0 &&
-        (code != os::kTimedOut || MillisecondsUntil(silentUntil) == 0)) {
-      *error = Text(code);
-      return false;
-    }
+        (code != os::kTimedOut || MillisecondsUntil(silentUntil) == 0))
+      return Fail(code, error);
   }
   return true;
 }
 
-long Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std::string* error) {
+bool Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std::size_t* received,
+             std::string* error) {
   int code = 0;
   const long got = os::Receive(socket.Handle(), buffer, size, timeoutMs, ThreadStopSignal(), &code);
-  if (got < 0) *error = Text(code);
   if (code == os::kAbandoned) socket.Release();
-  return got;
+  if (got < 0) return Fail(code, error);
+  *received = static_cast<std::size_t>(got);
+  return true;
 }
 
-int WaitReadable(const Socket& first, const Socket& second, int timeoutMs, std::string* error) {
+bool WaitReadable(const Socket& first, const Socket& second, int timeoutMs, int* ready,
+                  std::string* error) {
   const SocketHandle handles[2] = {first.Handle(), second.Handle()};
   int code = 0;
-  const int ready = os::Wait(handles, 2, os::Want::Read, timeoutMs, ThreadStopSignal(), &code);
-  if (ready < 0) *error = Text(code);
-  return ready;
+  *ready = os::Wait(handles, 2, os::Want::Read, timeoutMs, ThreadStopSignal(), &code);
+  return *ready >= 0 || Fail(code, error);
 }
 
 }  // namespace net

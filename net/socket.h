@@ -1,6 +1,7 @@
 // Sockets: a small TCP layer over Winsock (Windows) and POSIX sockets (native builds), just enough
 // for the FTP client. Every blocking step takes a timeout so a silent peer can never hang the
-// program. Steps report failure by their result with the reason in `error`; nothing here throws.
+// program. Each step returns false on a failure, with the reason in `error`, and gives what it
+// yields through its out-parameters; nothing here throws.
 // Includes nothing of the program's own outside net/.
 #pragma once
 
@@ -85,11 +86,15 @@ struct Listener {
 };
 bool ListenBeside(const Socket& connected, Listener* out, std::string* error);
 
-// Takes a connection that is already waiting on listener, without waiting for one. Returns 1 when
-// one was taken (peerAddress and peerPort say where it came from), 0 when none is waiting, -1 on a
-// failure.
-int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress, int* peerPort,
-                  std::string* error);
+// A connection taken from a listener, and where it came from.
+struct Accepted {
+  Socket socket;
+  std::string peerAddress;
+  int peerPort = 0;
+};
+// Takes a connection that is already waiting on listener, without waiting for one; out->socket
+// stays closed when none is waiting.
+bool AcceptWaiting(const Socket& listener, Accepted* out, std::string* error);
 
 // Numeric address of the remote end (no port), or empty when unknown.
 std::string PeerAddress(const Socket& connected);
@@ -101,13 +106,33 @@ std::string PeerAddress(const Socket& connected);
 bool SendAll(const Socket& socket, const char* data, std::size_t size, int timeoutMs,
              std::string* error);
 
-// Receives what is there (at most size bytes). Returns the count, 0 when the peer closed the
-// connection, or -1 on a failure or when nothing came within timeoutMs.
-// The socket is left closed when a wait that would not end had to be broken off.
-long Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std::string* error);
+// Receives what is there (at most size bytes) into *received, which is 0 when the peer closed the
+// connection. False on a failure or when nothing came within timeoutMs. The socket is left closed
+// when a wait that would not end had to be broken off.
+bool Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std::size_t* received,
+             std::string* error);
 
-// Waits until one of two sockets has something to read (or was closed). Returns 0 or 1 for the
-// one that is ready (the first wins a tie), or -1 on a failure or timeout.
-int WaitReadable(const Socket& first, const Socket& second, int timeoutMs, std::string* error);
+// Waits until one of two sockets has something to read (or was closed); *ready is 0 or 1 for the
+// one that is (the first wins a tie). False on a failure or timeout.
+bool WaitReadable(const Socket& first, const Socket& second, int timeoutMs, int* ready,
+                  std::string* error);
+
+// The two waits of an active-mode data connection in the form the upload code still calls: 1 (a
+// connection taken, or the second socket ready), 0 (none waiting, or the first ready), or -1.
+inline int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
+                         int* peerPort, std::string* error) {
+  Accepted accepted;
+  if (!AcceptWaiting(listener, &accepted, error)) return -1;
+  if (!accepted.socket.IsOpen()) return 0;
+  *out = std::move(accepted.socket);
+  *peerAddress = accepted.peerAddress;
+  *peerPort = accepted.peerPort;
+  return 1;
+}
+inline int WaitReadable(const Socket& first, const Socket& second, int timeoutMs,
+                        std::string* error) {
+  int ready = -1;
+  return WaitReadable(first, second, timeoutMs, &ready, error) ? ready : -1;
+}
 
 }  // namespace net

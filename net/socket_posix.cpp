@@ -3,8 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 
-#include <chrono>
-
+#include "net/deadline.h"
 #include "net/socket_os.h"
 #include "system_sockets.h"
 
@@ -18,13 +17,6 @@ constexpr int kKeepAliveProbes = 6;
 bool MakeNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             deadline - std::chrono::steady_clock::now())
-                             .count();
-  return left > 0 ? static_cast<int>(left) : 0;
 }
 
 }  // namespace
@@ -91,7 +83,7 @@ int Wait(const SocketHandle* handles, int count, Want want, int timeoutMs, const
   const bool stoppable = stop != nullptr && stop->Waitable() >= 0;
   if (stoppable) entries[count] = {static_cast<int>(stop->Waitable()), POLLIN, 0};
   const auto watched = static_cast<nfds_t>(count + (stoppable ? 1 : 0));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     if (stop != nullptr && stop->IsRaised()) {
       *error = kStopped;
@@ -126,7 +118,7 @@ long Send(SocketHandle handle, const char* data, std::size_t size, int* error) {
 
 long Receive(SocketHandle handle, char* buffer, std::size_t size, int timeoutMs,
              const StopSignal* stop, int* error) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     const ssize_t got = recv(Native(handle), buffer, size, 0);
     if (got >= 0) return static_cast<long>(got);

@@ -7,7 +7,7 @@
 
 #include "net/socket_os.h"
 #include "system_sockets.h"
-#include "net/system_error.h"
+#include "base/system_error.h"
 
 namespace net::os {
 

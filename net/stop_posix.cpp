@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 
+#include "net/deadline.h"
 #include "net/stop.h"
 
 namespace net {
@@ -34,14 +34,12 @@ void StopSignal::Reset() {
 }
 
 bool StopSignal::Pause(int milliseconds) const {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  const Clock::time_point deadline = DeadlineAfter(milliseconds);
   while (!IsRaised()) {
-    const long long left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int left = MillisecondsUntil(deadline);
     if (left <= 0) return true;
     pollfd entry{static_cast<int>(waitable_), POLLIN, 0};
-    if (poll(&entry, 1, static_cast<int>(left)) < 0 && errno != EINTR) return !IsRaised();
+    if (poll(&entry, 1, left) < 0 && errno != EINTR) return !IsRaised();
   }
   return false;
 }

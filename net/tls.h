@@ -1,8 +1,8 @@
 // Secure connections (TLS, client side) over Windows' own Schannel, on top of the sockets in
 // net/socket.h. Checking the server's certificate is left to the caller: the handshake succeeds
 // for any certificate and reports what Windows thinks of it in Peer(). Like the socket layer,
-// every step is bounded by a timeout and reports failure by its result, with the reason in
-// `error`; nothing here throws. Native builds have no secure connections: every step fails there.
+// every step is bounded by a timeout and returns false on a failure, with the reason in `error`;
+// nothing here throws. Native builds have no secure connections: every step fails there.
 #pragma once
 
 #include <cstddef>
@@ -63,10 +63,11 @@ class TlsChannel {
   // expensive under Wine). Fails if the peer takes nothing for timeoutMs; the channel is unusable
   // after any failure here, since a record may have gone out in part.
   bool Send(const char* data, std::size_t size, int timeoutMs, std::string* error);
-  // Like net::Receive: the count of plaintext bytes (at most size), 0 when the peer sent
-  // close_notify or closed the connection, -1 on a failure or when nothing came within timeoutMs.
-  // A timeout leaves the channel usable, a record that fails to decrypt does not.
-  long Receive(char* buffer, std::size_t size, int timeoutMs, std::string* error);
+  // Like net::Receive: *received plaintext bytes (at most size), 0 when the peer sent
+  // close_notify or closed the connection; false on a failure or when nothing came within
+  // timeoutMs. A timeout leaves the channel usable, a record that fails to decrypt does not.
+  bool Receive(char* buffer, std::size_t size, int timeoutMs, std::size_t* received,
+               std::string* error);
   // True when Receive can answer without the socket: plaintext or a complete record is held, or
   // the peer's end was seen. A caller that waits for the socket to become readable must not wait
   // then.

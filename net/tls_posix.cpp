@@ -34,8 +34,8 @@ bool TlsChannel::Resumed() const { return false; }
 bool TlsChannel::Send(const char*, std::size_t, int, std::string* error) {
   return Unavailable(error, false);
 }
-long TlsChannel::Receive(char*, std::size_t, int, std::string* error) {
-  return Unavailable(error, -1L);
+bool TlsChannel::Receive(char*, std::size_t, int, std::size_t*, std::string* error) {
+  return Unavailable(error, false);
 }
 bool TlsChannel::HasBuffered() const { return false; }
 bool TlsChannel::Shutdown(int, std::string* error) { return Unavailable(error, false); }

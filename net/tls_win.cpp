@@ -13,19 +13,18 @@
 #include <schannel.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "net/system_error.h"
+#include "base/system_error.h"
+#include "base/wide_win.h"
+#include "net/deadline.h"
 #include "net/tls.h"
 
 namespace net {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // The certificate is checked by the caller (trust on first use), not by Schannel; the client has
 // no certificate of its own, and must not have one picked for it.
@@ -47,16 +46,6 @@ const char kClosedDuringSetup[] =
     "The server closed the connection while the secure connection was being set up";
 const char kTooLarge[] = "The server sent a message too large for a secure connection";
 const char kNotTls[] = "The server did not answer in TLS";
-
-int MillisecondsUntil(Clock::time_point deadline) {
-  const long long left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(std::min<long long>(left, 0x7fffffff)) : 0;
-}
-
-Clock::time_point DeadlineAfter(int timeoutMs) {
-  return Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
-}
 
 // The system's words with the code in hex: security codes are looked up by their hex form, and
 // Wine has no words for most of them.
@@ -116,16 +105,6 @@ bool Fingerprint(PCCERT_CONTEXT certificate, std::string* out) {
   return true;
 }
 
-std::wstring Widen(const std::string& text) {
-  const int length =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) {
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  }
-  return wide;
-}
-
 // Whether Windows trusts the certificate for this host name, as it would for a web site: chain to
 // a trusted root, validity, server use, name. Revocation is not checked: lists that cannot be
 // fetched would stop backups, and the caller pins untrusted certificates anyway.
@@ -149,7 +128,7 @@ void CheckTrust(PCCERT_CONTEXT certificate, const std::string& hostName, Clock::
     peer->trustProblem = CodeText(GetLastError());
     return;
   }
-  std::wstring name = Widen(hostName);
+  std::wstring name = WideFromAnsi(hostName);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -277,9 +256,9 @@ struct TlsChannel::Impl {
         extra != nullptr ? rawEnd - std::min<std::size_t>(extra->cbBuffer, RawBytes()) : rawEnd;
   }
 
-  // Appends what the socket has, after moving what is held to the front. Returns like
-  // net::Receive.
-  long ReceiveMore(Clock::time_point deadline, std::string* error) {
+  // Appends what the socket has, after moving what is held to the front, and says how much came.
+  // Returns like net::Receive.
+  bool ReceiveMore(Clock::time_point deadline, std::size_t* received, std::string* error) {
     const std::size_t plain = plainEnd - plainBegin;
     const std::size_t raw = RawBytes();
     std::memmove(incoming.data(), incoming.data() + plainBegin, plain);
@@ -287,12 +266,9 @@ struct TlsChannel::Impl {
     plainBegin = 0;
     plainEnd = rawBegin = plain;
     rawEnd = plain + raw;
-    if (rawEnd == incoming.size()) {
-      *error = kTooLarge;
-      return -1;
-    }
+    if (rawEnd == incoming.size()) return Fail(error, kTooLarge);
     return net::Receive(*socket, incoming.data() + rawEnd, incoming.size() - rawEnd,
-                        MillisecondsUntil(deadline), error);
+                        MillisecondsUntil(deadline), received, error);
   }
 
   bool SendToken(SecBuffer* token, Clock::time_point deadline, std::string* error) {
@@ -305,36 +281,39 @@ struct TlsChannel::Impl {
     return sent;
   }
 
+  // The handshake's first message, which makes the context.
+  bool SendHello(Clock::time_point deadline, std::string* error) {
+    SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
+    ULONG attributes = 0;
+    const SECURITY_STATUS status =
+        InitializeSecurityContextA(&credentials->handle, nullptr, Target(), kContextFlags, 0, 0,
+                                   nullptr, 0, &context, &outDesc, &attributes, nullptr);
+    if (status != SEC_I_CONTINUE_NEEDED) {
+      if (out.pvBuffer != nullptr) FreeContextBuffer(out.pvBuffer);
+      *error = SetupFailure(status);
+      return false;
+    }
+    haveContext = true;
+    return SendToken(&out, deadline, error);
+  }
+
   // Runs InitializeSecurityContext to the end of a handshake, sending what it makes and feeding it
   // what the server sends; `first` starts a new one, otherwise it goes on with the bytes held.
   // *replied tells whether anything was sent back (a new handshake, not just a message to take).
   bool Negotiate(bool first, Clock::time_point deadline, bool* replied, std::string* error) {
     CredHandle* credential = &credentials->handle;
     ULONG attributes = 0;
-    *replied = false;
-    if (first) {
-      SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
-      SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
-      const SECURITY_STATUS status =
-          InitializeSecurityContextA(credential, nullptr, Target(), kContextFlags, 0, 0, nullptr, 0,
-                                     &context, &outDesc, &attributes, nullptr);
-      if (status != SEC_I_CONTINUE_NEEDED) {
-        if (out.pvBuffer != nullptr) FreeContextBuffer(out.pvBuffer);
-        *error = SetupFailure(status);
-        return false;
-      }
-      haveContext = true;
-      *replied = true;
-      if (!SendToken(&out, deadline, error)) return false;
-    }
+    *replied = first;
+    if (first && !SendHello(deadline, error)) return false;
     bool needMore = RawBytes() == 0;
     bool retriedWithoutCertificate = false;
     for (;;) {
       if (needMore) {
-        const long got = ReceiveMore(deadline, error);
-        if (got == 0) *error = kClosedDuringSetup;
-        if (got <= 0) return false;
-        rawEnd += static_cast<std::size_t>(got);
+        std::size_t got = 0;
+        if (!ReceiveMore(deadline, &got, error)) return false;
+        if (got == 0) return Fail(error, kClosedDuringSetup);
+        rawEnd += got;
       }
       if (!CouldBeRecord(incoming.data() + rawBegin, RawBytes())) return Fail(error, kNotTls);
       SecBuffer in[2] = {
@@ -431,41 +410,43 @@ TlsChannel::~TlsChannel() = default;
 
 bool TlsChannel::Handshake(Socket& socket, TlsCredentials& credentials,
                            const std::string& targetName, int timeoutMs, std::string* error) {
-  Impl& s = *impl_;
-  if (s.haveContext) return Fail(error, "The secure connection was set up already");
+  Impl& state = *impl_;
+  if (state.haveContext) return Fail(error, "The secure connection was set up already");
   if (!socket.IsOpen()) return Fail(error, "There is no connection to secure");
   if (!credentials.Acquire(error)) return false;
   const Clock::time_point deadline = DeadlineAfter(timeoutMs);
-  s.socket = &socket;
-  s.credentials = credentials.impl_;
-  s.targetName = targetName;
-  s.incoming.assign(kIncomingBytes, '\0');
+  state.socket = &socket;
+  state.credentials = credentials.impl_;
+  state.targetName = targetName;
+  state.incoming.assign(kIncomingBytes, '\0');
   bool replied = false;
-  if (!s.Negotiate(true, deadline, &replied, error)) return false;
+  if (!state.Negotiate(true, deadline, &replied, error)) return false;
 
-  SECURITY_STATUS status = QueryContextAttributesA(&s.context, SECPKG_ATTR_STREAM_SIZES, &s.sizes);
-  if (status != SEC_E_OK || s.sizes.cbMaximumMessage == 0) {
+  SECURITY_STATUS status =
+      QueryContextAttributesA(&state.context, SECPKG_ATTR_STREAM_SIZES, &state.sizes);
+  if (status != SEC_E_OK || state.sizes.cbMaximumMessage == 0) {
     *error = SetupFailure(status != SEC_E_OK ? status : SEC_E_INTERNAL_ERROR);
     return false;
   }
   // Reported by Schannel, not by the peer; a buffer must hold at least one whole record.
   const std::size_t record =
-      std::size_t{s.sizes.cbHeader} + s.sizes.cbMaximumMessage + s.sizes.cbTrailer;
-  if (s.incoming.size() < 2 * record) s.incoming.resize(2 * record);
-  s.outgoing.assign(kRecordsPerSend * record, '\0');
+      std::size_t{state.sizes.cbHeader} + state.sizes.cbMaximumMessage + state.sizes.cbTrailer;
+  if (state.incoming.size() < 2 * record) state.incoming.resize(2 * record);
+  state.outgoing.assign(kRecordsPerSend * record, '\0');
 
-  RemoteCertificate certificate(&s.context);
+  RemoteCertificate certificate(&state.context);
   if (certificate.get() == nullptr) return Fail(error, "The server sent no certificate");
-  if (!Fingerprint(certificate.get(), &s.peer.sha256)) {
+  if (!Fingerprint(certificate.get(), &state.peer.sha256)) {
     *error = "The server's certificate could not be read: " + CodeText(GetLastError());
     return false;
   }
-  CheckTrust(certificate.get(), targetName, deadline, &s.peer);
+  CheckTrust(certificate.get(), targetName, deadline, &state.peer);
 
   SecPkgContext_SessionInfo session{};
-  s.resumed = QueryContextAttributesA(&s.context, SECPKG_ATTR_SESSION_INFO, &session) == SEC_E_OK &&
-              (session.dwFlags & SSL_SESSION_RECONNECT) != 0;
-  s.established = true;
+  state.resumed =
+      QueryContextAttributesA(&state.context, SECPKG_ATTR_SESSION_INFO, &session) == SEC_E_OK &&
+      (session.dwFlags & SSL_SESSION_RECONNECT) != 0;
+  state.established = true;
   return true;
 }
 
@@ -476,35 +457,35 @@ bool TlsChannel::Resumed() const { return impl_->resumed; }
 bool TlsChannel::IsOpen() const { return impl_->established && !impl_->broken && !impl_->shutDown; }
 
 bool TlsChannel::HasBuffered() const {
-  const Impl& s = *impl_;
-  if (s.plainEnd > s.plainBegin || s.peerClosed) return true;
+  const Impl& state = *impl_;
+  if (state.plainEnd > state.plainBegin || state.peerClosed) return true;
   // A record's header: type, version, then its length.
   constexpr std::size_t kHeaderBytes = 5;
-  if (s.RawBytes() < kHeaderBytes) return false;
+  if (state.RawBytes() < kHeaderBytes) return false;
   const unsigned char* header =
-      reinterpret_cast<const unsigned char*>(s.incoming.data() + s.rawBegin);
+      reinterpret_cast<const unsigned char*>(state.incoming.data() + state.rawBegin);
   const std::size_t length = std::size_t{header[3]} << 8 | header[4];
-  return s.RawBytes() >= kHeaderBytes + length;
+  return state.RawBytes() >= kHeaderBytes + length;
 }
 
 bool TlsChannel::Send(const char* data, std::size_t size, int timeoutMs, std::string* error) {
-  Impl& s = *impl_;
+  Impl& state = *impl_;
   if (!IsOpen()) return Fail(error, kNotOpen);
   while (size > 0) {
-    char* const start = s.outgoing.data();
+    char* const start = state.outgoing.data();
     char* end = start;
     for (std::size_t records = 0; records < kRecordsPerSend && size > 0; ++records) {
-      const std::size_t piece = std::min<std::size_t>(size, s.sizes.cbMaximumMessage);
-      std::memcpy(end + s.sizes.cbHeader, data, piece);
+      const std::size_t piece = std::min<std::size_t>(size, state.sizes.cbMaximumMessage);
+      std::memcpy(end + state.sizes.cbHeader, data, piece);
       SecBuffer buffers[4] = {
-          {s.sizes.cbHeader, SECBUFFER_STREAM_HEADER, end},
-          {static_cast<unsigned long>(piece), SECBUFFER_DATA, end + s.sizes.cbHeader},
-          {s.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, end + s.sizes.cbHeader + piece},
+          {state.sizes.cbHeader, SECBUFFER_STREAM_HEADER, end},
+          {static_cast<unsigned long>(piece), SECBUFFER_DATA, end + state.sizes.cbHeader},
+          {state.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, end + state.sizes.cbHeader + piece},
           {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-      const SECURITY_STATUS status = EncryptMessage(&s.context, 0, &desc, 0);
+      const SECURITY_STATUS status = EncryptMessage(&state.context, 0, &desc, 0);
       if (status != SEC_E_OK) {
-        s.broken = true;
+        state.broken = true;
         *error = "The secure connection failed: " + StatusText(status);
         return false;
       }
@@ -517,84 +498,84 @@ bool TlsChannel::Send(const char* data, std::size_t size, int timeoutMs, std::st
       data += piece;
       size -= piece;
     }
-    if (!SendAll(*s.socket, start, static_cast<std::size_t>(end - start), timeoutMs, error)) {
-      s.broken = true;
+    if (!SendAll(*state.socket, start, static_cast<std::size_t>(end - start), timeoutMs, error)) {
+      state.broken = true;
       return false;
     }
   }
   return true;
 }
 
-long TlsChannel::Receive(char* buffer, std::size_t size, int timeoutMs, std::string* error) {
-  Impl& s = *impl_;
-  if (!s.established || s.broken) {
-    *error = kNotOpen;
-    return -1;
-  }
+bool TlsChannel::Receive(char* buffer, std::size_t size, int timeoutMs, std::size_t* received,
+                         std::string* error) {
+  Impl& state = *impl_;
+  if (!state.established || state.broken) return Fail(error, kNotOpen);
+  *received = 0;
   const Clock::time_point deadline = DeadlineAfter(timeoutMs);
   bool needMore = false;
   while (size > 0) {
-    if (s.plainEnd > s.plainBegin) {
-      const std::size_t count = std::min(size, s.plainEnd - s.plainBegin);
-      std::memcpy(buffer, s.incoming.data() + s.plainBegin, count);
-      s.plainBegin += count;
-      return static_cast<long>(count);
+    if (state.plainEnd > state.plainBegin) {
+      const std::size_t count = std::min(size, state.plainEnd - state.plainBegin);
+      std::memcpy(buffer, state.incoming.data() + state.plainBegin, count);
+      state.plainBegin += count;
+      *received = count;
+      return true;
     }
-    if (s.peerClosed) return 0;
-    if (s.RawBytes() > 0 && !needMore) {
-      const SECURITY_STATUS status = s.Decrypt(error);
+    if (state.peerClosed) return true;
+    if (state.RawBytes() > 0 && !needMore) {
+      const SECURITY_STATUS status = state.Decrypt(error);
       if (status == SEC_E_INCOMPLETE_MESSAGE) {
         needMore = true;
       } else if (status == SEC_I_CONTEXT_EXPIRED) {
-        s.peerClosed = true;
+        state.peerClosed = true;
       } else if (status == SEC_I_RENEGOTIATE) {
         // TLS 1.3 delivers session tickets this way; a server may also start a new handshake.
         bool replied = false;
-        if (!s.Negotiate(false, deadline, &replied, error) ||
-            (replied && !s.SameCertificate(error))) {
-          s.broken = true;
-          return -1;
+        if (!state.Negotiate(false, deadline, &replied, error) ||
+            (replied && !state.SameCertificate(error))) {
+          state.broken = true;
+          return false;
         }
       } else if (status != SEC_E_OK) {
-        s.broken = true;
-        return -1;
+        state.broken = true;
+        return false;
       }
       continue;
     }
-    const long got = s.ReceiveMore(deadline, error);
-    if (got < 0) return -1;
+    std::size_t got = 0;
+    if (!state.ReceiveMore(deadline, &got, error)) return false;
     if (got == 0) {
-      s.peerClosed = true;
+      state.peerClosed = true;
       continue;
     }
-    s.rawEnd += static_cast<std::size_t>(got);
+    state.rawEnd += got;
     needMore = false;
   }
-  return 0;
+  return true;
 }
 
 bool TlsChannel::Shutdown(int timeoutMs, std::string* error) {
-  Impl& s = *impl_;
+  Impl& state = *impl_;
   if (!IsOpen()) return Fail(error, kNotOpen);
-  s.shutDown = true;
+  state.shutDown = true;
   DWORD type = SCHANNEL_SHUTDOWN;
   SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
   SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-  SECURITY_STATUS status = ApplyControlToken(&s.context, &controlDesc);
+  SECURITY_STATUS status = ApplyControlToken(&state.context, &controlDesc);
   SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
   if (status == SEC_E_OK) {
     SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
     ULONG attributes = 0;
-    status =
-        InitializeSecurityContextA(&s.credentials->handle, &s.context, s.Target(), kContextFlags, 0,
-                                   0, nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+    status = InitializeSecurityContextA(&state.credentials->handle, &state.context, state.Target(),
+                                        kContextFlags, 0, 0, nullptr, 0, nullptr, &outDesc,
+                                        &attributes, nullptr);
   }
   if (FAILED(status)) {
     if (out.pvBuffer != nullptr) FreeContextBuffer(out.pvBuffer);
     *error = "The secure connection could not be closed: " + StatusText(status);
     return false;
   }
-  return s.SendToken(&out, DeadlineAfter(timeoutMs), error);
+  return state.SendToken(&out, DeadlineAfter(timeoutMs), error);
 }
 
 bool TlsChannel::Close(int timeoutMs, std::string* error) {
@@ -602,10 +583,11 @@ bool TlsChannel::Close(int timeoutMs, std::string* error) {
   if (!Shutdown(timeoutMs, error)) return false;
   impl_->socket->ShutdownSending();
   char unread[4096];
-  for (;;) {
-    const long got = Receive(unread, sizeof unread, MillisecondsUntil(deadline), error);
-    if (got <= 0) return got == 0;
+  std::size_t got = 0;
+  while (Receive(unread, sizeof unread, MillisecondsUntil(deadline), &got, error)) {
+    if (got == 0) return true;
   }
+  return false;
 }
 
 bool TlsAvailable() { return true; }

@@ -22,8 +22,3 @@ std::optional<std::string> RegisterAutoRun(Registry& registry, bool enabled,
 
 // True when the command line holds "RunHidden" anywhere (case-sensitive).
 bool HasRunHiddenSwitch(const std::string& commandLine);
-
-// Full path of the running executable; defined in autorun_win.cpp.
-std::string RunningExecutablePath();
-// The process's whole command line, program path included; defined in autorun_win.cpp.
-std::string ProcessCommandLine();

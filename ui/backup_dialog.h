@@ -89,6 +89,8 @@ class BackupDialog : public CDialog, private TransferWindow {
   CTrayIcon trayIcon_;
   // Held from start-up to exit; null if it cannot be had.
   std::unique_ptr<RegistryKey> settingsKey_;
+  // The working directory at start, as captured; nothing reads it now: the Run value names the
+  // executable's own path, which a start from elsewhere does not change.
   std::string startDirectory_;
   HWND serverEdit_ = nullptr;
   HWND directoryEdit_ = nullptr;

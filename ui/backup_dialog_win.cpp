@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "backup/run_status.h"
+#include "base/process.h"
 #include "backup/schedule.h"
 #include "files/file_name.h"
-#include "files/wide_win.h"
+#include "base/wide_win.h"
 #include "framework/message_box.h"
-#include "framework/time_value.h"
+#include "backup/time_value_win.h"
 #include "resources/resource.h"
 #include "settings/autorun.h"
 #include "settings/certificate_store.h"
@@ -60,8 +61,6 @@ BOOL CALLBACK AnswerNo(HWND window, LPARAM mainWindow) {
   return TRUE;
 }
 constexpr int kEditTextLimit = 1000;
-// A hidden window is shown this long before a run starts, so the user sees what is happening.
-constexpr unsigned kShowBeforeRunMs = 2000;
 constexpr std::size_t kDirectoryBufferSize = 1000;
 // Room for a few thousand names picked at once; a selection still larger is reported, not dropped.
 constexpr std::size_t kSelectionBufferSize = 65536;
@@ -302,21 +301,18 @@ void BackupDialog::LoadSettings() {
   }
 
   StoredSettings stored = ::LoadSettings(*settingsKey_);
-  if (stored.serverAddress) {
-    settings_.serverAddress = *stored.serverAddress;
-    ::SetWindowTextA(serverEdit_, settings_.serverAddress.c_str());
-  }
-  if (stored.remoteDirectory) {
-    settings_.remoteDirectory = *stored.remoteDirectory;
-    ::SetWindowTextA(directoryEdit_, settings_.remoteDirectory.c_str());
-  }
-  if (stored.loginName) {
-    settings_.loginName = *stored.loginName;
-    ::SetWindowTextA(loginEdit_, settings_.loginName.c_str());
-  }
-  if (stored.password) {
-    settings_.password = *stored.password;
-    ::SetWindowTextA(passwordEdit_, settings_.password.c_str());
+  const struct {
+    const std::optional<std::string>& value;
+    std::string& setting;
+    HWND edit;
+  } texts[] = {{stored.serverAddress, settings_.serverAddress, serverEdit_},
+               {stored.remoteDirectory, settings_.remoteDirectory, directoryEdit_},
+               {stored.loginName, settings_.loginName, loginEdit_},
+               {stored.password, settings_.password, passwordEdit_}};
+  for (const auto& text : texts) {
+    if (!text.value) continue;
+    text.setting = *text.value;
+    ::SetWindowTextA(text.edit, text.setting.c_str());
   }
   for (const std::string& entry : stored.backupList) {
     ::SendMessageA(backupList_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));

@@ -18,7 +18,8 @@ HINSTANCE ProgramModule() { return ::GetModuleHandleA(nullptr); }
 
 CTrayIcon::CTrayIcon() { std::memset(&data_, 0, sizeof(data_)); }
 
-// A virtual call from a destructor reaches this class's CallShell, which is the real shell call.
+// Resource 0 removes the icon. A virtual call from a destructor reaches this class's CallShell,
+// which is the real shell call.
 CTrayIcon::~CTrayIcon() { ShowResourceIcon(0); }
 
 BOOL CTrayIcon::Prepare(UINT resourceId) {

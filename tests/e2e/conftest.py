@@ -34,6 +34,29 @@ def driver(wine_session):
     drv.close()
 
 
+def module_wine(start):
+    """A module's own wine_session and driver fixtures, `wine_session, driver = module_wine(start)`,
+    for the two modules the session-wide Wine cannot serve: the NAT module's Wine must start inside
+    its network namespace (a process never changes namespace, and the one wineserver of a prefix
+    would be the session's), the 32-bit module's under the 32-bit loader with a prefix and
+    environment of its own. start(request) makes the session, or skips."""
+
+    @pytest.fixture(scope="module", name="wine_session")
+    def session_fixture(request):
+        session = start(request)
+        yield session
+        session.stop()
+
+    @pytest.fixture(scope="module", name="driver")
+    def driver_fixture(wine_session):
+        # The 64-bit driver reaches a 32-bit program's windows through the same wineserver.
+        drv = Driver(wine_session.wine, BUILD / "qdriver.exe", wine_session.env)
+        yield drv
+        drv.close()
+
+    return session_fixture, driver_fixture
+
+
 class FtpServer:
     """pyftpdlib on loopback, in a thread, serving one user's home directory."""
 

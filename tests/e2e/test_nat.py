@@ -13,8 +13,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BUILD
-from quillory_e2e import Driver, wine_path
+from conftest import module_wine
+from quillory_e2e import wine_path
 from test_transfer import make_files, run_test_settings
 from wine_session import ROOT, WineSession
 
@@ -97,20 +97,14 @@ def network():
             subprocess.run(["ip", "netns", "del", ns], capture_output=True)
 
 
-@pytest.fixture(scope="module")
-def wine_session(network):
+def start_in_client(request):
     """A prefix and an X server of the module's own: started from the client namespace, Xvfb,
     wineserver and every Wine process live there."""
-    session = WineSession().start()
-    yield session
-    session.stop()
+    request.getfixturevalue("network")
+    return WineSession().start()
 
 
-@pytest.fixture(scope="module")
-def driver(wine_session):
-    drv = Driver(wine_session.wine, BUILD / "qdriver.exe", wine_session.env)
-    yield drv
-    drv.close()
+wine_session, driver = module_wine(start_in_client)
 
 
 @pytest.fixture(params=[

@@ -14,9 +14,9 @@ from pathlib import PureWindowsPath
 
 import pytest
 
-from conftest import BUILD
+from conftest import module_wine
 from quillory_e2e import (DIRECTORY_EDIT, LOGIN_EDIT, MAIN_CAPTION, PASSWORD_EDIT, REG_SZ, RUN_KEY,
-                          SERVER_EDIT, SETTINGS_KEY, TEST_SETTINGS, Driver, dword, encode_settings, sz,
+                          SERVER_EDIT, SETTINGS_KEY, TEST_SETTINGS, dword, encode_settings, sz,
                           unescape, wine_path)
 from test_settings import fill
 from test_transfer import CREATE_QUESTION, make_files
@@ -53,22 +53,14 @@ def why_no_32bit():
     return None
 
 
-@pytest.fixture(scope="module")
-def wine_session():
+def start32(_request):
     reason = why_no_32bit()
     if reason:
         pytest.skip(reason)
-    session = WineSession(env=ENV32).start()
-    yield session
-    session.stop()
+    return WineSession(env=ENV32).start()
 
 
-@pytest.fixture(scope="module")
-def driver(wine_session):
-    # The 64-bit driver reaches the 32-bit program's windows through the same wineserver.
-    drv = Driver(wine_session.wine, BUILD / "qdriver.exe", wine_session.env)
-    yield drv
-    drv.close()
+wine_session, driver = module_wine(start32)
 
 
 def run32(session, command):

@@ -58,78 +58,57 @@ TEST(ScheduleDecision, SpentFlagStartsNoSecondRunAndReArmsOutsideTheWindow) {
   EXPECT_TRUE(armed);
 }
 
-TEST(ScheduleDecision, OneRunADayAtNineSecondsBefore) {
-  bool armed = true;
-  EXPECT_EQ(TickThrough(0, kSecondsPerDay, Clock(2, 0, 0), armed),
-            std::vector<int>{Clock(1, 59, 51)});
-}
-
-TEST(ScheduleDecision, LateEveningWindowDoesNotReachPastMidnight) {
-  bool armed = true;
-  const std::vector<int> runs = TickThrough(Clock(23, 59, 30), 60, Clock(23, 59, 55), armed);
-  EXPECT_EQ(runs, std::vector<int>{Clock(23, 59, 46)});
-  armed = true;
-  EXPECT_FALSE(TakeScheduledRun(Clock(23, 59, 45), Clock(23, 59, 55), armed));
-  EXPECT_FALSE(TakeScheduledRun(Clock(0, 0, 1), Clock(23, 59, 55), armed));
-  EXPECT_TRUE(armed);
-}
-
-TEST(ScheduleDecision, EarlyMorningWindowDoesNotReachBeforeMidnight) {
-  bool armed = true;
-  const std::vector<int> runs = TickThrough(Clock(23, 59, 40), 60, Clock(0, 0, 5), armed);
-  EXPECT_EQ(runs, std::vector<int>{Clock(0, 0, 0)});
-  armed = true;
-  EXPECT_FALSE(TakeScheduledRun(Clock(23, 59, 59), Clock(0, 0, 5), armed));
-  EXPECT_TRUE(TakeScheduledRun(Clock(0, 0, 14), Clock(0, 0, 5), armed));
-  armed = true;
-  EXPECT_FALSE(TakeScheduledRun(Clock(0, 0, 15), Clock(0, 0, 5), armed));
-}
-
-TEST(ScheduleDecision, ClockSetBackPastTheScheduleRunsAgain) {
-  const int scheduled = Clock(2, 0, 0);
-  bool armed = true;
-  EXPECT_EQ(TickThrough(Clock(1, 59, 0), 5 * kMinute, scheduled, armed),
-            std::vector<int>{Clock(1, 59, 51)});
-  EXPECT_EQ(TickThrough(Clock(1, 50, 0), 15 * kMinute, scheduled, armed),
-            std::vector<int>{Clock(1, 59, 51)});
-}
-
-TEST(ScheduleDecision, ClockSetBackWithinTheWindowDoesNotRunAgain) {
-  const int scheduled = Clock(2, 0, 0);
-  bool armed = true;
-  EXPECT_EQ(TickThrough(Clock(1, 59, 45), 15, scheduled, armed),
-            std::vector<int>{Clock(1, 59, 51)});
-  EXPECT_TRUE(TickThrough(Clock(1, 59, 52), 5, scheduled, armed).empty());
-}
-
-TEST(ScheduleDecision, RunLongerThanTheWindowIsNotRepeated) {
-  const int scheduled = Clock(2, 0, 0);
-  bool armed = true;
-  EXPECT_EQ(TickThrough(Clock(1, 59, 40), 12, scheduled, armed),
-            std::vector<int>{Clock(1, 59, 51)});
-  // The run keeps the thread for two minutes; ticks resume after it.
-  EXPECT_TRUE(
-      TickThrough(Clock(2, 1, 51), kSecondsPerDay - 2 * kMinute - 12, scheduled, armed).empty());
-  EXPECT_TRUE(armed);
-  EXPECT_EQ(TickThrough(Clock(1, 59, 40), 12, scheduled, armed),
-            std::vector<int>{Clock(1, 59, 51)});
-}
-
-TEST(ScheduleDecision, BusyThreadAcrossTheWholeWindowSkipsThatDay) {
-  const int scheduled = Clock(2, 0, 0);
-  bool armed = true;
-  EXPECT_TRUE(TickThrough(Clock(1, 59, 30), 20, scheduled, armed).empty());
-  // No tick is handled from 01:59:50 to 02:00:10.
-  EXPECT_TRUE(TickThrough(Clock(2, 0, 11), kMinute, scheduled, armed).empty());
-  EXPECT_TRUE(armed);
-}
-
-TEST(ScheduleDecision, BusyThreadEndingInsideTheWindowRunsAtTheNextTick) {
-  const int scheduled = Clock(2, 0, 0);
-  bool armed = true;
-  EXPECT_TRUE(TickThrough(Clock(1, 59, 30), 10, scheduled, armed).empty());
-  EXPECT_EQ(TickThrough(Clock(1, 59, 56), 30, scheduled, armed),
-            std::vector<int>{Clock(1, 59, 56)});
+// Ticks in phases (a clock set back, or a thread busy between two phases), each with the runs it
+// must start; the flag carries from one phase to the next.
+TEST(ScheduleDecision, TickSequences) {
+  struct Phase {
+    int from;
+    int count;
+    std::vector<int> runs;
+  };
+  const int two = Clock(2, 0, 0);
+  const int twoRun = Clock(1, 59, 51);
+  const struct {
+    const char* name;
+    int scheduled;
+    std::vector<Phase> phases;
+  } cases[] = {
+      {"one run a day, nine seconds before", two, {{0, kSecondsPerDay, {twoRun}}}},
+      {"a late evening window does not reach past midnight",
+       Clock(23, 59, 55),
+       {{Clock(23, 59, 30), 60, {Clock(23, 59, 46)}}}},
+      {"an early morning window does not reach before midnight",
+       Clock(0, 0, 5),
+       {{Clock(23, 59, 40), 60, {Clock(0, 0, 0)}}}},
+      {"a clock set back past the schedule runs again",
+       two,
+       {{Clock(1, 59, 0), 5 * kMinute, {twoRun}}, {Clock(1, 50, 0), 15 * kMinute, {twoRun}}}},
+      {"a clock set back within the window does not run again",
+       two,
+       {{Clock(1, 59, 45), 15, {twoRun}}, {Clock(1, 59, 52), 5, {}}}},
+      // The run keeps the thread for two minutes; ticks resume after it.
+      {"a run longer than the window is not repeated",
+       two,
+       {{Clock(1, 59, 40), 12, {twoRun}},
+        {Clock(2, 1, 51), kSecondsPerDay - 2 * kMinute - 12, {}},
+        {Clock(1, 59, 40), 12, {twoRun}}}},
+      // No tick is handled from 01:59:50 to 02:00:10.
+      {"a thread busy across the whole window skips that day",
+       two,
+       {{Clock(1, 59, 30), 20, {}},
+        {Clock(2, 0, 11), kMinute, {}},
+        {Clock(1, 59, 40), 12, {twoRun}}}},
+      {"a thread busy until inside the window runs at the next tick",
+       two,
+       {{Clock(1, 59, 30), 10, {}}, {Clock(1, 59, 56), 30, {Clock(1, 59, 56)}}}},
+  };
+  for (const auto& c : cases) {
+    bool armed = true;
+    for (const Phase& phase : c.phases) {
+      EXPECT_EQ(TickThrough(phase.from, phase.count, c.scheduled, armed), phase.runs)
+          << c.name << ", from " << phase.from;
+    }
+  }
 }
 
 // Converters that behave like the Windows C library: no answer for times before 1970.

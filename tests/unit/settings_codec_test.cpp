@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace {
@@ -69,66 +70,67 @@ TEST(PasswordScrambling, TextEndsAtFirstZero) {
   EXPECT_EQ(UnscrambleText(std::string("bc\0de", 5)), "ab");
 }
 
-TEST(TextLimit, ShortTextsAreKept) {
-  const std::string text(kMaxTextBytes, 'x');
-  EXPECT_EQ(CutToTextLimit(text, NoLeadBytes), text);
-  EXPECT_EQ(CutToTextLimit("", NoLeadBytes), "");
+std::string Repeated(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
 }
 
-TEST(TextLimit, SingleByteTextIsCutAt999Bytes) {
-  const std::string text(1500, 'x');
-  EXPECT_EQ(CutToTextLimit(text, NoLeadBytes), std::string(999, 'x'));
-}
-
-TEST(TextLimit, CutNeverSplitsADoubleByteCharacter) {
+TEST(TextLimit, CutsAt999BytesNeverInsideADoubleByteCharacter) {
   // "\x82\xA0" is one character: 499 of them fill 998 bytes, and the 500th would straddle the
-  // limit at bytes 998..999.
-  std::string pairs;
-  for (int i = 0; i < 600; ++i) pairs += "\x82\xA0";
-  EXPECT_EQ(CutToTextLimit(pairs, IsShiftJisLeadByte), pairs.substr(0, 998));
-
-  // One single-byte character first: the 499th pair ends exactly at the limit.
-  const std::string shifted = "a" + pairs;
-  EXPECT_EQ(CutToTextLimit(shifted, IsShiftJisLeadByte), shifted.substr(0, 999));
+  // limit at bytes 998..999. In "\x81\x81" the second byte is a trail byte although its value is
+  // also a lead byte.
+  const std::string pairs = Repeated("\x82\xA0", 600);
+  const std::string leadValuedTrails = "z" + Repeated("\x81\x81", 600);
+  const struct {
+    const char* name;
+    std::string text;
+    bool (*isLeadByte)(unsigned char);
+    std::string kept;
+  } cases[] = {
+      {"at the limit", std::string(kMaxTextBytes, 'x'), NoLeadBytes,
+       std::string(kMaxTextBytes, 'x')},
+      {"empty", "", NoLeadBytes, ""},
+      {"single bytes", std::string(1500, 'x'), NoLeadBytes, std::string(999, 'x')},
+      {"a pair would straddle", pairs, IsShiftJisLeadByte, pairs.substr(0, 998)},
+      {"a pair ends at the limit", "a" + pairs, IsShiftJisLeadByte, ("a" + pairs).substr(0, 999)},
+      {"trail bytes with lead values", leadValuedTrails, IsShiftJisLeadByte,
+       leadValuedTrails.substr(0, 999)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CutToTextLimit(c.text, c.isLeadByte), c.kept) << c.name;
 }
 
-TEST(TextLimit, TrailBytesInTheLeadRangeAreNotMistakenForLeadBytes) {
-  // In "\x81\x81" the second byte is a trail byte although its value is also a lead byte; the
-  // last kept byte (index 998) is such a trail byte, so the whole 999 bytes stay.
-  std::string text = "z";
-  for (int i = 0; i < 600; ++i) text += "\x81\x81";
-  EXPECT_EQ(CutToTextLimit(text, IsShiftJisLeadByte), text.substr(0, 999));
-}
-
-TEST(TextDecoding, TextTypesGiveTheTextUpToTheTerminator) {
-  EXPECT_EQ(DecodeText(Raw(kRegSz, std::string("abc\0", 4)), kTextBufferSize), "abc");
-  EXPECT_EQ(DecodeText(Raw(kRegExpandSz, std::string("%x%\0", 4)), kTextBufferSize), "%x%");
-  EXPECT_EQ(DecodeText(Raw(kRegSz, std::string("\0", 1)), kTextBufferSize), "");
-  EXPECT_EQ(DecodeText(Raw(kRegSz, ""), kTextBufferSize), "");
-}
-
-TEST(TextDecoding, MissingTerminatorShowsOnlyTheValuesOwnBytes) {
-  EXPECT_EQ(DecodeText(Raw(kRegSz, "ab"), kTextBufferSize), "ab");
-  EXPECT_EQ(DecodeText(Raw(kRegSz, std::string("ab\0zz", 5)), kTextBufferSize), "ab");
-}
-
-TEST(TextDecoding, WrongTypeCountsAsMissing) {
-  EXPECT_FALSE(DecodeText(Raw(kRegDword, "abc"), kTextBufferSize));
+TEST(TextDecoding, TextTypesUpToTheTerminatorOtherTypesAndOversizedTextsMissing) {
   constexpr std::uint32_t kRegBinary = 3;
   constexpr std::uint32_t kRegMultiSz = 7;
-  EXPECT_FALSE(DecodeText(Raw(kRegBinary, std::string("abc\0", 4)), kTextBufferSize));
-  EXPECT_FALSE(DecodeText(Raw(kRegMultiSz, std::string("abc\0\0", 5)), kTextBufferSize));
-  EXPECT_FALSE(DecodeText(Raw(kRegBinary, "abc")));
-}
-
-TEST(TextDecoding, EditTextsLargerThanTheBufferCountAsMissing) {
-  EXPECT_TRUE(DecodeText(Raw(kRegSz, std::string(999, 'x') + '\0'), kTextBufferSize));
-  EXPECT_FALSE(DecodeText(Raw(kRegSz, std::string(1000, 'x') + '\0'), kTextBufferSize));
-}
-
-TEST(TextDecoding, UnlimitedDecodeKeepsLongTexts) {
+  constexpr std::size_t kUnlimited = 0;
   const std::string longText(5000, 'y');
-  EXPECT_EQ(DecodeText(Raw(kRegSz, longText + '\0')), longText);
+  const struct {
+    const char* name;
+    RegistryValue value;
+    std::size_t limit;
+    std::optional<std::string> text;
+  } cases[] = {
+      {"terminated", Raw(kRegSz, std::string("abc\0", 4)), kTextBufferSize, "abc"},
+      {"expandable", Raw(kRegExpandSz, std::string("%x%\0", 4)), kTextBufferSize, "%x%"},
+      {"only the terminator", Raw(kRegSz, std::string("\0", 1)), kTextBufferSize, ""},
+      {"no bytes", Raw(kRegSz, ""), kTextBufferSize, ""},
+      {"no terminator", Raw(kRegSz, "ab"), kTextBufferSize, "ab"},
+      {"bytes after the terminator", Raw(kRegSz, std::string("ab\0zz", 5)), kTextBufferSize, "ab"},
+      {"a number", Raw(kRegDword, "abc"), kTextBufferSize, std::nullopt},
+      {"binary", Raw(kRegBinary, std::string("abc\0", 4)), kTextBufferSize, std::nullopt},
+      {"several texts", Raw(kRegMultiSz, std::string("abc\0\0", 5)), kTextBufferSize, std::nullopt},
+      {"binary, no limit", Raw(kRegBinary, "abc"), kUnlimited, std::nullopt},
+      {"fills the buffer", Raw(kRegSz, std::string(999, 'x') + '\0'), kTextBufferSize,
+       std::string(999, 'x')},
+      {"beyond the buffer", Raw(kRegSz, std::string(1000, 'x') + '\0'), kTextBufferSize,
+       std::nullopt},
+      {"long, no limit", Raw(kRegSz, longText + '\0'), kUnlimited, longText},
+  };
+  for (const auto& c : cases) {
+    const auto text = c.limit == kUnlimited ? DecodeText(c.value) : DecodeText(c.value, c.limit);
+    EXPECT_EQ(text, c.text) << c.name;
+  }
 }
 
 TEST(TextEncoding, TerminatorIsCountedAndEmptyIsOneZeroByte) {

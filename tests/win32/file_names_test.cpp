@@ -11,7 +11,7 @@
 #include "files/file_name.h"
 #include "files/local_file.h"
 #include "files/text.h"
-#include "files/wide_win.h"
+#include "base/wide_win.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "files/file_size.h"
-#include "files/wide_win.h"
+#include "base/wide_win.h"
 
 namespace {
 

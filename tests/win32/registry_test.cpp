@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/process.h"
 #include "settings/autorun.h"
 #include "settings/registry.h"
 #include "settings/setting_names.h"

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "backup/schedule.h"
-#include "framework/time_value.h"
+#include "backup/time_value_win.h"
 
 namespace {
 

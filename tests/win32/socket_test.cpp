@@ -67,9 +67,13 @@ TEST(Socket, StopEndsEveryWait) {
   const std::function<bool()> waits[] = {
       [&] {
         char buffer[16];
-        return net::Receive(control, buffer, sizeof buffer, kLongMs, &error) < 0;
+        std::size_t got = 0;
+        return !net::Receive(control, buffer, sizeof buffer, kLongMs, &got, &error);
       },
-      [&] { return net::WaitReadable(idle.socket, control, kLongMs, &error) < 0; },
+      [&] {
+        int ready = -1;
+        return !net::WaitReadable(idle.socket, control, kLongMs, &ready, &error);
+      },
       [&] { return !net::SendAll(control, big.data(), big.size(), kLongMs, &error); },
       [&] {
         error = net::kStoppedText;

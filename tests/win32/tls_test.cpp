@@ -113,12 +113,12 @@ class EchoServer {
     std::size_t end;
     while ((end = pending_.find('\n')) == std::string::npos) {
       char piece[4096];
-      const long got = net::Receive(report_, piece, sizeof piece, kWaitMs, &error);
-      if (got <= 0) {
+      std::size_t got = 0;
+      if (!net::Receive(report_, piece, sizeof piece, kWaitMs, &got, &error) || got == 0) {
         ADD_FAILURE() << "no report " << word << " from the server: " << error;
         return {};
       }
-      pending_.append(piece, static_cast<std::size_t>(got));
+      pending_.append(piece, got);
     }
     const std::string line = pending_.substr(0, end);
     pending_.erase(0, end + 1);
@@ -156,7 +156,8 @@ struct Client {
   std::string Line() {
     std::string line;
     char c;
-    while (channel.Receive(&c, 1, kWaitMs, &error) == 1 && c != '\n') line += c;
+    std::size_t got = 0;
+    while (channel.Receive(&c, 1, kWaitMs, &got, &error) && got == 1 && c != '\n') line += c;
     return line;
   }
 };
@@ -215,9 +216,11 @@ TEST(TlsChannel, CarriesMebibytesBothWaysAndClosesWithCloseNotify) {
   std::string download;
   std::vector<char> buffer(1000);
   while (download.size() < size) {
-    const long got = client.channel.Receive(buffer.data(), buffer.size(), kWaitMs, &client.error);
-    ASSERT_GT(got, 0) << client.error;
-    download.append(buffer.data(), static_cast<std::size_t>(got));
+    std::size_t got = 0;
+    ASSERT_TRUE(client.channel.Receive(buffer.data(), buffer.size(), kWaitMs, &got, &client.error))
+        << client.error;
+    ASSERT_GT(got, 0u);
+    download.append(buffer.data(), got);
     // A record holds more than one read takes: the rest waits here, not in the socket.
     if (download.size() == buffer.size()) {
       EXPECT_TRUE(client.channel.HasBuffered());
@@ -230,7 +233,9 @@ TEST(TlsChannel, CarriesMebibytesBothWaysAndClosesWithCloseNotify) {
   ASSERT_TRUE(client.channel.Shutdown(kWaitMs, &client.error)) << client.error;
   EXPECT_FALSE(client.channel.IsOpen());
   EXPECT_EQ(server.Next("CLOSE"), "clean");
-  EXPECT_EQ(client.channel.Receive(buffer.data(), buffer.size(), kWaitMs, &client.error), 0);
+  std::size_t got = 1;
+  EXPECT_TRUE(client.channel.Receive(buffer.data(), buffer.size(), kWaitMs, &got, &client.error));
+  EXPECT_EQ(got, 0u) << "the peer's close_notify";
   EXPECT_FALSE(client.Send("late"));
 }
 
@@ -296,7 +301,8 @@ TEST(TlsChannel, HandshakeWithNonTlsPeersFailsInTime) {
     EXPECT_EQ(error == net::kTimedOutText, silent) << error;
     EXPECT_FALSE(channel.IsOpen());
     char byte;
-    EXPECT_EQ(channel.Receive(&byte, 1, kShortWaitMs, &error), -1);
+    std::size_t got = 0;
+    EXPECT_FALSE(channel.Receive(&byte, 1, kShortWaitMs, &got, &error));
   }
 }
 

@@ -1,9 +1,8 @@
+#include "base/process.h"
+
 #include <windows.h>
 
-#include <string>
 #include <vector>
-
-#include "settings/autorun.h"
 
 std::string RunningExecutablePath() {
   // Paths can exceed MAX_PATH; the call truncates silently, so grow until the result fits.

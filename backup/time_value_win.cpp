@@ -1,4 +1,4 @@
-#include "framework/time_value.h"
+#include "backup/time_value_win.h"
 
 namespace {
 // FILETIME counts 100 ns steps from 1601-01-01; these convert to and from the 1970 epoch.
