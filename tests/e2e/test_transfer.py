@@ -3,6 +3,8 @@
 import os
 import time
 
+import pytest
+
 from quillory_e2e import (DIRECTORY_EDIT, PASSWORD_EDIT, TEST_SETTINGS, TRAY_HIDE, wine_path)
 
 CREATE_QUESTION = "The specified destination directory cannot be found, do you wish to create it?"
@@ -78,39 +80,29 @@ def test_missing_file_is_named_and_the_rest_is_sent(quillory, ftp_server, workdi
     assert ftp_server.files() == {"here.txt": b"here"}
 
 
-def test_directory_missing_answer_yes_creates_it(quillory, ftp_server, workdir):
-    make_files(workdir, {"f.txt": b"f"})
-    app = start(quillory, ftp_server, [wine_path(workdir / "f.txt")], directory="backup")
-    app.click(TEST_SETTINGS)
-    assert app.message_box(timeout=30) == (["yes", "no"], CREATE_QUESTION)
-    app.answer("yes")
-    assert app.wait_until(lambda: ftp_server.files("backup") == {"f.txt": b"f"} if (ftp_server.root / "backup").exists() else False)
-
-
-def test_directory_missing_no_then_no_sends_nothing_and_stays_visible(quillory, ftp_server, workdir):
+# The answers to the directory questions, and where the file then lands (None: nowhere, and the
+# window, hidden before, stays shown after the run).
+@pytest.mark.parametrize("answers, lands_in", [
+    (["yes"], "backup"),
+    (["no", "yes"], ""),
+    (["no", "no"], None),
+], ids=["create", "login directory", "nothing"])
+def test_directory_missing(quillory, ftp_server, workdir, answers, lands_in):
     make_files(workdir, {"f.txt": b"f"})
     app = start(quillory, ftp_server, [wine_path(workdir / "f.txt")], directory="backup")
     app.command(TRAY_HIDE)
     app.click(TEST_SETTINGS)
-    assert app.message_box(timeout=30)[1] == CREATE_QUESTION
-    app.answer("no")
-    assert app.message_box(timeout=10)[1] == DEFAULT_QUESTION
-    app.answer("no")
-    assert app.wait_until(lambda: app.no_message_box(wait=0.2), timeout=10)
-    time.sleep(1)
-    assert ftp_server.files() == {}
-    assert app.visible()  # shown for the run and not hidden again
-
-
-def test_directory_missing_no_then_yes_uses_the_login_directory(quillory, ftp_server, workdir):
-    make_files(workdir, {"f.txt": b"f"})
-    app = start(quillory, ftp_server, [wine_path(workdir / "f.txt")], directory="backup")
-    app.click(TEST_SETTINGS)
-    assert app.message_box(timeout=30)[1] == CREATE_QUESTION
-    app.answer("no")
-    assert app.message_box(timeout=10)[1] == DEFAULT_QUESTION
-    app.answer("yes")
-    assert app.wait_until(lambda: ftp_server.files() == {"f.txt": b"f"})
+    for question, answer in zip([CREATE_QUESTION, DEFAULT_QUESTION], answers):
+        assert app.message_box(timeout=30) == (["yes", "no"], question)
+        app.answer(answer)
+    if lands_in is None:
+        assert app.wait_until(lambda: app.no_message_box(wait=0.2), timeout=10)
+        time.sleep(1)
+        assert ftp_server.files() == {}
+        assert app.visible()
+    else:
+        assert app.wait_until(lambda: (ftp_server.root / lands_in).exists()
+                              and ftp_server.files(lands_in) == {"f.txt": b"f"})
 
 
 def test_wrong_password_is_reported_and_the_program_goes_on(quillory, ftp_server, workdir):
