@@ -313,6 +313,7 @@ bool CFtpConnection::CreateDirectory(const std::string& name) {
   return WithReconnect([&] { return ExchangeExpectingPositive("MKD", directory); });
 }
 
+// Every upload is binary: the flags (binary is all the caller passes) and the context are not read.
 bool CFtpConnection::PutFile(const std::string& localPath, const std::string& remoteName,
                              unsigned /*flags*/, std::uintptr_t /*context*/) {
   std::string wireName;

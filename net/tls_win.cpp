@@ -177,7 +177,7 @@ class RemoteCertificate {
   PCCERT_CONTEXT certificate_ = nullptr;
 };
 
-bool Fail(std::string* error, const char* text) {
+bool Fail(std::string* error, const std::string& text) {
   *error = text;
   return false;
 }
@@ -341,14 +341,9 @@ struct TlsChannel::Impl {
         needMore = false;
         continue;
       }
-      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
-        *error = SetupFailure(status);
-        return false;
-      }
-      if (!sent) {
-        *error = sendError;
-        return false;
-      }
+      if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED)
+        return Fail(error, SetupFailure(status));
+      if (!sent) return Fail(error, sendError);
       ConsumeRaw(FindBuffer(in, 2, SECBUFFER_EXTRA));
       // Bytes after the handshake's last message are the first records; they stay held.
       if (status == SEC_E_OK) return true;
@@ -424,10 +419,8 @@ bool TlsChannel::Handshake(Socket& socket, TlsCredentials& credentials,
 
   SECURITY_STATUS status =
       QueryContextAttributesA(&state.context, SECPKG_ATTR_STREAM_SIZES, &state.sizes);
-  if (status != SEC_E_OK || state.sizes.cbMaximumMessage == 0) {
-    *error = SetupFailure(status != SEC_E_OK ? status : SEC_E_INTERNAL_ERROR);
-    return false;
-  }
+  if (status != SEC_E_OK || state.sizes.cbMaximumMessage == 0)
+    return Fail(error, SetupFailure(status != SEC_E_OK ? status : SEC_E_INTERNAL_ERROR));
   // Reported by Schannel, not by the peer; a buffer must hold at least one whole record.
   const std::size_t record =
       std::size_t{state.sizes.cbHeader} + state.sizes.cbMaximumMessage + state.sizes.cbTrailer;
@@ -436,10 +429,8 @@ bool TlsChannel::Handshake(Socket& socket, TlsCredentials& credentials,
 
   RemoteCertificate certificate(&state.context);
   if (certificate.get() == nullptr) return Fail(error, "The server sent no certificate");
-  if (!Fingerprint(certificate.get(), &state.peer.sha256)) {
-    *error = "The server's certificate could not be read: " + CodeText(GetLastError());
-    return false;
-  }
+  if (!Fingerprint(certificate.get(), &state.peer.sha256))
+    return Fail(error, "The server's certificate could not be read: " + CodeText(GetLastError()));
   CheckTrust(certificate.get(), targetName, deadline, &state.peer);
 
   SecPkgContext_SessionInfo session{};
