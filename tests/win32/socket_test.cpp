@@ -15,53 +15,50 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
+// A control connection to a server on loopback that never reads, and a listener beside it that
+// nothing ever connects to.
+class SocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_TRUE(net::Connect("127.0.0.1", ntohs(address.sin_port), kWaitMs, &control, &error))
+        << error;
+    peer = accept(server, nullptr, nullptr);
+    ASSERT_TRUE(net::ListenBeside(control, &idle, &error)) << error;
+  }
+  void TearDown() override {
+    closesocket(peer);
+    closesocket(server);
+  }
+
+  SOCKET server = INVALID_SOCKET;
+  SOCKET peer = INVALID_SOCKET;
+  net::Socket control;
+  net::Listener idle;
+  std::string error;
+};
+
 // The second of two sockets readable while the first is not: an FTP server's reply arriving
 // before its data connection, which is the usual order with many servers.
-TEST(Socket, WaitReadableFindsTheSecondWhenOnlyItIsReady) {
-  WSADATA data;
-  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-  const SOCKET server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof address;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(listen(server, 1), 0);
-  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
-
-  net::Socket control;
-  std::string error;
-  ASSERT_TRUE(net::Connect("127.0.0.1", ntohs(address.sin_port), kWaitMs, &control, &error))
-      << error;
-  const SOCKET peer = accept(server, nullptr, nullptr);
-  net::Listener idle;  // nothing ever connects to it
-  ASSERT_TRUE(net::ListenBeside(control, &idle, &error)) << error;
+TEST_F(SocketTest, WaitReadableFindsTheSecondWhenOnlyItIsReady) {
   ASSERT_EQ(send(peer, "150 go\r\n", 8, 0), 8);
-
-  EXPECT_EQ(net::WaitReadable(idle.socket, control, kWaitMs, &error), 1) << error;
-  closesocket(peer);
-  closesocket(server);
+  int ready = -1;
+  EXPECT_TRUE(net::WaitReadable(idle.socket, control, kWaitMs, &ready, &error)) << error;
+  EXPECT_EQ(ready, 1);
 }
 
 // Stop from another thread ends each kind of wait at once: the overlapped receive, the wait for
 // either of two sockets, the wait to send more, and a pause.
-TEST(Socket, StopEndsEveryWait) {
-  WSADATA data;
-  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-  const SOCKET server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof address;
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(listen(server, 1), 0);
-  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  net::Socket control;
-  std::string error;
-  ASSERT_TRUE(net::Connect("127.0.0.1", ntohs(address.sin_port), kWaitMs, &control, &error));
-  const SOCKET peer = accept(server, nullptr, nullptr);  // never reads, never sends
-  net::Listener idle;
-  ASSERT_TRUE(net::ListenBeside(control, &idle, &error)) << error;
+TEST_F(SocketTest, StopEndsEveryWait) {
   const std::string big(64 * 1024 * 1024, 'x');
   constexpr int kLongMs = 60000;
   const std::function<bool()> waits[] = {
@@ -93,8 +90,6 @@ TEST(Socket, StopEndsEveryWait) {
     EXPECT_EQ(error, net::kStoppedText);
     raiser.join();
   }
-  closesocket(peer);
-  closesocket(server);
 }
 
 }  // namespace
