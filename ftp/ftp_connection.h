@@ -107,6 +107,7 @@ class CFtpConnection {
 
   bool IsConnected() const { return control_.IsOpen(); }
   bool IsPassive() const { return passive_; }
+  bool IsSecure() const { return controlTls_ != nullptr; }
   // The server opens data connections from a fixed port, so each upload gets a port of its own.
   bool HasFixedDataPort() const { return fixedDataPort_; }
   // The certificate was refused (by the check, or for want of one): no login was sent.
