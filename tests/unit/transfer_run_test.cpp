@@ -322,7 +322,10 @@ TEST_F(TransferRunTest, LaterFileOfTheSameRemoteNameFailsNamingTheFirst) {
   Run(Settings(server));
   EXPECT_EQ(Stored(server.Root() + "/x.txt"), "from a");
   EXPECT_EQ(Stored(server.Root() + "/X.txt"), "other case");
-  EXPECT_EQ(Stors(server), (std::vector<std::string>{"x.txt", "x.txt", "X.txt"}));
+  // Files end in any order over several connections.
+  std::vector<std::string> stors = Stors(server);
+  std::sort(stors.begin(), stors.end());
+  EXPECT_EQ(stors, (std::vector<std::string>{"X.txt", "x.txt", "x.txt"}));
   ASSERT_EQ(window_.told.size(), 1u);
   const std::string& text = window_.told[0];
   EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
@@ -541,13 +544,22 @@ TEST_F(TransferRunTest, BarMovesByBytesWithinOneBigFile) {
 TEST_F(TransferRunTest, DataConnectionsFailingThreeTimesInARowEndTheRun) {
   FaultServer server({"--fail", "STOR=425"});
   const std::string file = Local("one.txt", "1");
+  constexpr int kEntries = 12;
   window_.visible = true;
-  window_.entries = {file, file, file, file, file, file};
+  window_.entries.assign(kEntries, file);
   RunCounts counts;
   SendBackup(Settings(server), window_, TransferOptions{kTestTimeoutMs}, &counts);
   ASSERT_EQ(window_.told.size(), 1u);
   const std::string& text = window_.told[0];
   EXPECT_EQ(text.rfind("The backup was ended after 3 files in a row", 0), 0u) << text;
-  EXPECT_NE(text.find("3 files could not be sent:"), std::string::npos) << text;
-  EXPECT_EQ(counts.failed, 6) << "the files not tried count as failed";
+  // Files already going on other connections when the third failed may fail too; none starts
+  // after it.
+  std::size_t named = 0;
+  const std::string line = "\n" + file + " (";
+  for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
+    ++named;
+  }
+  EXPECT_GE(named, 3u) << text;
+  EXPECT_LE(named, 3u + 3u) << text;
+  EXPECT_EQ(counts.failed, kEntries) << "the files not tried count as failed";
 }
