@@ -208,10 +208,11 @@ bool CFtpConnection::Abandon(const std::string& temporary) {
   // Nothing is renamed: the old copy stays. ABOR makes a server that still takes the file give it
   // up now (a slow one may not look at the broken data connection for seconds); the temporary
   // file goes; NOOP's answer marks the end of the replies, however many the server gave.
-  if (control_.IsOpen() && brokenReason_.empty() &&
-      SendLines(CommandLine("ABOR", "") +
-                (temporary.empty() ? "" : CommandLine("DELE", temporary)) +
-                CommandLine("NOOP", ""))) {
+  // A connection a stop cut short in a wait still takes them: the server runs them in turn once
+  // the step it is on ends, even after our grace is over.
+  if (control_.IsOpen() && SendLines(CommandLine("ABOR", "") +
+                                     (temporary.empty() ? "" : CommandLine("DELE", temporary)) +
+                                     CommandLine("NOOP", ""))) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ftp::kStopGraceMs);
     Reply reply;
     while (ReadReply(&reply, deadline) && reply.code != kCommandOkay) {

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -562,4 +565,118 @@ TEST_F(TransferRunTest, DataConnectionsFailingThreeTimesInARowEndTheRun) {
   EXPECT_GE(named, 3u) << text;
   EXPECT_LE(named, 3u + 3u) << text;
   EXPECT_EQ(counts.failed, kEntries) << "the files not tried count as failed";
+}
+
+// --- Several connections at once ----------------------------------------------------------------
+
+// The files of a directory on the server, by name.
+std::map<std::string, std::string> ServerFiles(const std::string& directory) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    ftptest::ReadFile(entry.path().string(), &files[entry.path().filename().string()]);
+  }
+  return files;
+}
+
+class ParallelRunTest : public TransferRunTest {
+ protected:
+  // Files p00.bin, p01.bin, ... of sizes that differ, listed in that order.
+  std::map<std::string, std::string> ListFiles(int count) {
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < count; ++i) {
+      const std::string name = (i < 10 ? "p0" : "p") + std::to_string(i) + ".bin";
+      files[name] =
+          ftptest::RandomBytes(3000 + static_cast<std::size_t>(i) * 100, static_cast<unsigned>(i));
+      window_.entries.push_back(Local(name, files[name]));
+    }
+    return files;
+  }
+  // Each file's start shown once, in list order, and no box.
+  void ExpectStartsInListOrderAndNoBox(int count) {
+    Calls expected{"IsVisible"};
+    for (int i = 0; i < count; ++i) expected.push_back("Entry " + std::to_string(i));
+    for (int i = 1; i <= count; ++i) {
+      expected.push_back("File " + std::to_string(i) + "/" + std::to_string(count));
+    }
+    expected.push_back("Reset");
+    EXPECT_EQ(window_.calls, expected);
+  }
+};
+
+TEST_F(ParallelRunTest, ServerThatTakesTwoConnectionsGetsEveryFileWithoutABox) {
+  ftptest::ChildProcess servers(
+      {ftptest::PythonPath(), ftptest::ServersDir() + "/ftpservers.py", "vsftpd-max2"});
+  std::string line;
+  ASSERT_TRUE(servers.ReadLine(&line));
+  std::istringstream fields(line);
+  std::string kind, name, port, user, password, upload, directory;
+  fields >> kind >> name >> port >> user >> password >> upload >> directory;
+  if (kind != "SERVER") GTEST_SKIP() << line;
+  constexpr int kFiles = 12;
+  window_.visible = true;
+  const std::map<std::string, std::string> files = ListFiles(kFiles);
+  RunCounts counts;
+  SendBackup({"127.0.0.1:" + port, directory, user, password}, window_,
+             TransferOptions{kTestTimeoutMs, 50}, &counts);
+  ExpectStartsInListOrderAndNoBox(kFiles);
+  EXPECT_EQ(ServerFiles(upload), files);
+  EXPECT_EQ(counts.sent, kFiles);
+}
+
+TEST_F(ParallelRunTest, ConnectionDroppedInTheMiddleIsMadeAgainAndLosesNothing) {
+  FaultServer server({"--drop-after-stores", "3"});
+  constexpr int kFiles = 12;
+  window_.visible = true;
+  const std::map<std::string, std::string> files = ListFiles(kFiles);
+  RunCounts counts;
+  SendBackup(Settings(server), window_, TransferOptions{kTestTimeoutMs, 50}, &counts);
+  ExpectStartsInListOrderAndNoBox(kFiles);
+  // Every file under its own name, and nothing else: no temporary name stays.
+  EXPECT_EQ(ServerFiles(server.Root()), files);
+  EXPECT_EQ(counts.sent, kFiles);
+  int logins = 0;
+  for (const std::string& command : server.Commands()) logins += command.rfind("USER", 0) == 0;
+  EXPECT_GT(logins, 2) << "several connections, and the dropped one made again";
+}
+
+// A window whose user presses Stop as the third file starts.
+class StopAtThirdFileWindow : public FakeWindow {
+ public:
+  explicit StopAtThirdFileWindow(net::StopSignal& stop) : stop_(stop) {}
+  void ShowProgress(const RunProgress& progress) override {
+    if (progress.file == 3) stop_.Raise();
+    FakeWindow::ShowProgress(progress);
+  }
+
+ private:
+  net::StopSignal& stop_;
+};
+
+TEST_F(ParallelRunTest, StopAbandonsTheFileOfEveryConnectionAndRemovesItsTemporaryFile) {
+  // Slow enough that every file is still going out when Stop comes.
+  FaultServer server({"--trickle", "1000000"});
+  net::StopSignal stop;
+  StopAtThirdFileWindow window(stop);
+  window.visible = true;
+  constexpr int kFiles = 6;
+  const std::string bytes(1024 * 1024, 's');
+  for (int i = 0; i < kFiles; ++i) {
+    window.entries.push_back(Local("s" + std::to_string(i), bytes));
+  }
+  TransferOptions options{kTestTimeoutMs, 50};
+  options.stop = &stop;
+  RunCounts counts;
+  SendBackup(Settings(server), window, options, &counts);
+  EXPECT_TRUE(counts.stopped);
+  EXPECT_EQ(window.told, (std::vector<std::string>{StoppedText(counts.sent, kFiles)}));
+  EXPECT_EQ(counts.sent, 0);
+  EXPECT_EQ(Stors(server).size(), 0u) << "no file was put in place";
+  // A file whose last bytes were still on their way is removed once the server has taken them.
+  for (int waits = 0; waits < 100 && !ServerFiles(server.Root()).empty(); ++waits) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(ServerFiles(server.Root()).empty()) << "every temporary file was removed";
+  int stors = 0;
+  for (const std::string& command : server.Commands()) stors += command.rfind("STOR", 0) == 0;
+  EXPECT_LE(stors, 3) << "no file starts after Stop";
 }
