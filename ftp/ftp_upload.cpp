@@ -276,25 +276,27 @@ CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& tempo
   Reply size;
   if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
   if (!SizeMatches(size)) return GiveUp(temporary);
-  Reply deleted;
-  Reply from;
+  // Once the size matched, the delete and both halves of the rename travel together: a refused
+  // RNFR only turns its RNTO into a refusal too.
+  Reply earlier[2];  // DELE, RNFR
   Reply to;
-  if (!Usable() || !SendLines(CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary)) ||
-      !ReadFinalReply(&deleted)) {
-    return Placed::Failed;
-  }
-  if (deleted.IsPositive()) keptUpload_ = temporary;
-  if (!ReadFinalReply(&from)) return Placed::Failed;
-  if (from.IsIntermediate() && RenameTo(remoteName, &to) && to.IsPositive()) {
+  if (!Usable()) return Placed::Failed;
+  const bool renamed =
+      RenameTo(remoteName, &to, CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary),
+               earlier, 2);
+  if (earlier[0].IsPositive()) keptUpload_ = temporary;
+  if (!renamed) return Placed::Failed;
+  const Reply& from = earlier[1];
+  if (from.IsIntermediate() && to.IsPositive()) {
     keptUpload_.clear();
     return Placed::Done;
   }
-  const Reply& refusal = from.IsIntermediate() ? to : from;
-  if (refusal.code != 0) FailWithReply(refusal);
+  FailWithReply(from.IsIntermediate() ? to : from);
   return GiveUp(temporary);
 }
 
-bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply) {
+bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply,
+                              const std::string& before, Reply* earlier, int earlierCount) {
   // The next upload's port goes with the rename, so that upload starts without a wait: our
   // listening port in active mode, the server's in passive mode.
   const bool armPort = !passive_ && !fixedDataPort_ && dataListener_.socket.IsOpen();
@@ -302,7 +304,11 @@ bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply) {
   const std::string port = armPort      ? CommandLine(dataPortVerb_, dataPortArgument_)
                            : armPassive ? CommandLine("EPSV", "")
                                         : "";
-  if (!SendLines(CommandLine("RNTO", remoteName) + port) || !ReadFinalReply(reply)) return false;
+  if (!SendLines(before + CommandLine("RNTO", remoteName) + port)) return false;
+  for (int i = 0; i < earlierCount; ++i) {
+    if (!ReadFinalReply(&earlier[i])) return false;
+  }
+  if (!ReadFinalReply(reply)) return false;
   Reply portReply;
   if ((armPort || armPassive) && !ReadFinalReply(&portReply)) return false;
   portArmed_ = armPort && portReply.IsPositive();
