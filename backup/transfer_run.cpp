@@ -84,30 +84,34 @@ class ProgressTally {
   }
   // Files start in list order, and each start is shown, so the count never skips one.
   void Started(std::size_t index) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    progress_.file = static_cast<int>(index) + 1;
-    Show();
+    const std::lock_guard<std::mutex> showing(windowMutex_);
+    Show(static_cast<int>(index) + 1);
   }
-  // Shown with the next report: it runs under the pool's lock, which no window call may hold.
+  // Shown with the next report. It runs under the pool's lock, so it never waits for the window.
   void Finished(std::uint64_t bytes) {
     const std::lock_guard<std::mutex> lock(mutex_);
     inFlight_.erase(std::this_thread::get_id());
     done_ += bytes;
   }
   void Moved(std::uint64_t bytesOfFile) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    inFlight_[std::this_thread::get_id()] = bytesOfFile;
-    // Each report crosses to the window's thread: one per percent, or a few a second, are all
-    // the eye needs.
-    const auto now = std::chrono::steady_clock::now();
-    progress_.bytesDone = Done();
-    const int percent = PercentDone(progress_);
-    if (percent == lastPercent_ && now - lastReport_ < kReportInterval) return;
-    Show();
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      inFlight_[std::this_thread::get_id()] = bytesOfFile;
+      // Each report crosses to the window's thread: one per percent, or a few a second, are all
+      // the eye needs.
+      progress_.bytesDone = Done();
+      if (PercentDone(progress_) == lastPercent_ &&
+          std::chrono::steady_clock::now() - lastReport_ < kReportInterval) {
+        return;
+      }
+    }
+    // Another connection's report, going now, says as much.
+    std::unique_lock<std::mutex> showing(windowMutex_, std::try_to_lock);
+    if (showing.owns_lock()) Show(0);
   }
   void End() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    Show();
+    const std::lock_guard<std::mutex> showing(windowMutex_);
+    Show(0);
   }
 
  private:
@@ -116,14 +120,23 @@ class ProgressTally {
     for (const auto& file : inFlight_) done += file.second;
     return done;
   }
-  void Show() {
-    progress_.bytesDone = Done();
-    lastReport_ = std::chrono::steady_clock::now();
-    lastPercent_ = PercentDone(progress_);
-    window_.ShowProgress(progress_);
+  // With windowMutex_ held: reports go to the window one at a time, and never one older than the
+  // last. file, when not 0, is the file that starts.
+  void Show(int file) {
+    RunProgress shown;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (file != 0) progress_.file = file;
+      progress_.bytesDone = Done();
+      lastReport_ = std::chrono::steady_clock::now();
+      lastPercent_ = PercentDone(progress_);
+      shown = progress_;
+    }
+    window_.ShowProgress(shown);
   }
 
   TransferWindow& window_;
+  std::mutex windowMutex_;  // taken before mutex_, never after it
   std::mutex mutex_;
   RunProgress progress_;
   std::uint64_t done_ = 0;
