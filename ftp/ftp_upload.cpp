@@ -225,23 +225,22 @@ bool CFtpConnection::Abandon(const std::string& temporary) {
 CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
                                                   const std::string& remoteName) {
   if (replace_ == Replace::DeleteThenRename) return DeleteThenRename(temporary, remoteName);
-  // Commands that need no answer in between travel together: each round trip saved counts when
-  // many small files are sent.
+  // The size is asked alone, so its reply is not held back behind another one (a server may keep
+  // a second small reply until the first is acknowledged). Once it matched, both halves of the
+  // rename and the next upload's port travel together: a refused RNFR only turns its RNTO into a
+  // refusal too.
   Reply size;
+  if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
+  if (!SizeMatches(size)) return GiveUp(temporary);
   Reply from;
-  const std::string renameFrom = CommandLine("RNFR", temporary);
-  if (!Usable() ||
-      !SendLines(offersSize_ ? CommandLine("SIZE", temporary) + renameFrom : renameFrom) ||
-      (offersSize_ && !ReadFinalReply(&size)) || !ReadFinalReply(&from)) {
+  Reply to;
+  if (!Usable() || !RenameTo(remoteName, &to, CommandLine("RNFR", temporary), &from, 1)) {
     return Placed::Failed;
   }
-  if (!SizeMatches(size)) return GiveUp(temporary);  // the delete also ends the rename begun
   if (from.code == kCommandUnknown || from.code == kCommandNotImplemented) {
     return Placed::NoRenaming;
   }
   if (!from.IsIntermediate()) return FailWithReply(from), GiveUp(temporary);
-  Reply to;
-  if (!RenameTo(remoteName, &to)) return Placed::Failed;
   if (to.IsPositive()) return Placed::Done;
   if (!RefusesOnlyRenameOver(temporary, remoteName)) return FailWithReply(to), GiveUp(temporary);
   replace_ = Replace::DeleteThenRename;
