@@ -152,7 +152,7 @@ def test_changed_certificate_is_asked_about_no_sends_nothing_late_yes_connects_a
     # certificate without a question, each over TLS.
     first_login = log.index('"USER')
     assert log[:first_login].count('"AUTH TLS"') == 3, log
-    assert log.count('"AUTH TLS"') == log.count('"USER') + 2, log
+    assert log.count('"AUTH TLS"') == log.count('"USER') + 2 and log.count('"USER') > 1, log
     assert stored_certificates(app) == {server.address: (second.fingerprint, False),
                                         elsewhere.address: (other.fingerprint, False)}
 
