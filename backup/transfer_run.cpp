@@ -82,10 +82,11 @@ class ProgressTally {
     progress_.files = files;
     progress_.bytesTotal = bytes;
   }
-  // Files start in list order, and each start is shown, so the count never skips one.
+  // Files start in list order, so the count only goes up. It is shown with the next report: a
+  // call to the window per file, made under the pool's lock, would hold every connection up.
   void Started(std::size_t index) {
-    const std::lock_guard<std::mutex> showing(windowMutex_);
-    Show(static_cast<int>(index) + 1);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    progress_.file = static_cast<int>(index) + 1;
   }
   // Shown with the next report. It runs under the pool's lock, so it never waits for the window.
   void Finished(std::uint64_t bytes) {
@@ -107,11 +108,11 @@ class ProgressTally {
     }
     // Another connection's report, going now, says as much.
     std::unique_lock<std::mutex> showing(windowMutex_, std::try_to_lock);
-    if (showing.owns_lock()) Show(0);
+    if (showing.owns_lock()) Show();
   }
   void End() {
     const std::lock_guard<std::mutex> showing(windowMutex_);
-    Show(0);
+    Show();
   }
 
  private:
@@ -121,12 +122,11 @@ class ProgressTally {
     return done;
   }
   // With windowMutex_ held: reports go to the window one at a time, and never one older than the
-  // last. file, when not 0, is the file that starts.
-  void Show(int file) {
+  // last.
+  void Show() {
     RunProgress shown;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      if (file != 0) progress_.file = file;
       progress_.bytesDone = Done();
       lastReport_ = std::chrono::steady_clock::now();
       lastPercent_ = PercentDone(progress_);
