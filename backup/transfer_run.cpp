@@ -1,14 +1,18 @@
 #include "backup/transfer_run.h"
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "backup/certificate_trust.h"
 #include "backup/run_status.h"
+#include "backup/upload_pool.h"
 #include "files/file_find.h"
 #include "files/file_name.h"
 #include "files/text.h"
@@ -39,11 +43,14 @@ struct FailedUpload {
   bool folder;  // a wildcard entry whose directory could not be read
 };
 
-// One file to send, found before anything is sent so the bar can go by bytes.
-struct Job {
+// One entry of the list as found before anything is sent: a file to send (the bar goes by
+// bytes), or one refused before it could go, kept in its place so the box keeps list order.
+struct Item {
   std::string path;
   std::string remoteName;
-  std::uint64_t size;
+  std::uint64_t size = 0;
+  std::string refusal;  // empty for a file to send
+  bool folder = false;
 };
 
 std::uint64_t SizeOf(const std::string& utf8Path) {
@@ -52,10 +59,108 @@ std::uint64_t SizeOf(const std::string& utf8Path) {
   return failed ? 0 : static_cast<std::uint64_t>(size);
 }
 
+// What every further connection of a run needs to be opened without asking the user anything.
+struct ConnectionPlan {
+  ftp::ServerAddress address;
+  std::string user;
+  std::string password;
+  std::string directory;  // empty when the first connection stayed in the login's directory
+  int timeoutMs = 0;
+  int reconnectPauseMs = 0;
+  // The certificate accepted on the first connection; none when it had no TLS.
+  std::string fingerprint;
+  bool secure = false;
+};
+
+// The bar and the tray tip across every connection: whole files ended, plus the bytes of each
+// file in flight, kept by the thread that sends it.
+class ProgressTally {
+ public:
+  explicit ProgressTally(TransferWindow& window) : window_(window) {}
+
+  void Begin(int files, std::uint64_t bytes) {
+    progress_.files = files;
+    progress_.bytesTotal = bytes;
+  }
+  // Files start in list order, so the count only goes up. It is shown with the next report: a
+  // call to the window per file, made under the pool's lock, would hold every connection up.
+  void Started(std::size_t index) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    progress_.file = static_cast<int>(index) + 1;
+  }
+  // Shown with the next report. It runs under the pool's lock, so it never waits for the window.
+  void Finished(std::uint64_t bytes) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    inFlight_.erase(std::this_thread::get_id());
+    done_ += bytes;
+  }
+  void Moved(std::uint64_t bytesOfFile) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      inFlight_[std::this_thread::get_id()] = bytesOfFile;
+      // Each report crosses to the window's thread: one per percent, or a few a second, are all
+      // the eye needs.
+      progress_.bytesDone = Done();
+      if (PercentDone(progress_) == lastPercent_ &&
+          std::chrono::steady_clock::now() - lastReport_ < kReportInterval) {
+        return;
+      }
+    }
+    // Another connection's report, going now, says as much.
+    std::unique_lock<std::mutex> showing(windowMutex_, std::try_to_lock);
+    if (showing.owns_lock()) Show();
+  }
+  void End() {
+    const std::lock_guard<std::mutex> showing(windowMutex_);
+    Show();
+  }
+
+ private:
+  std::uint64_t Done() const {
+    std::uint64_t done = done_;
+    for (const auto& file : inFlight_) done += file.second;
+    return done;
+  }
+  // With windowMutex_ held: reports go to the window one at a time, and never one older than the
+  // last.
+  void Show() {
+    RunProgress shown;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      progress_.bytesDone = Done();
+      lastReport_ = std::chrono::steady_clock::now();
+      lastPercent_ = PercentDone(progress_);
+      shown = progress_;
+    }
+    window_.ShowProgress(shown);
+  }
+
+  TransferWindow& window_;
+  std::mutex windowMutex_;  // taken before mutex_, never after it
+  std::mutex mutex_;
+  RunProgress progress_;
+  std::uint64_t done_ = 0;
+  std::map<std::thread::id, std::uint64_t> inFlight_;
+  std::chrono::steady_clock::time_point lastReport_;
+  int lastPercent_ = -1;
+};
+
+std::unique_ptr<CFtpConnection> MakeConnection(const ConnectionPlan& plan) {
+  auto fresh = std::make_unique<CFtpConnection>(plan.timeoutMs);
+  fresh->SetReconnectPause(plan.reconnectPauseMs);
+  // The certificate was decided on the first connection: any other one is turned away unasked.
+  const std::string accepted = plan.fingerprint;
+  fresh->SetCertificateCheck([accepted](const ftp::ServerAddress&, const net::TlsPeer& peer) {
+    return !accepted.empty() && peer.sha256 == accepted;
+  });
+  const bool secure = plan.secure;
+  fresh->SetKnownSecure([secure](const ftp::ServerAddress&) { return secure; });
+  return fresh;
+}
+
 class Uploader {
  public:
-  Uploader(CFtpConnection& connection, TransferWindow& window)
-      : connection_(connection), window_(window) {}
+  explicit Uploader(TransferWindow& window) : window_(window), tally_(window) {}
 
   void Add(const std::string& localPath, const std::string& remoteName) {
     // The first file of the run to go under a name keeps it, so the later one cannot take the
@@ -68,72 +173,101 @@ class Uploader {
       Refuse(localPath, kSameRemoteNameText + claim.first->second);
       return;
     }
-    jobs_.push_back({localPath, remoteName, SizeOf(localPath)});
-    progress_.bytesTotal += jobs_.back().size;
+    Item item;
+    item.path = localPath;
+    item.remoteName = remoteName;
+    item.size = SizeOf(localPath);
+    items_.push_back(item);
+    jobs_.push_back({localPath, remoteName});
+    sizes_.push_back(item.size);
   }
   void Refuse(const std::string& entry, const std::string& reason) {
-    failures_.push_back({entry, reason, false});
+    items_.push_back({entry, "", 0, reason, false});
     ++refused_;
   }
   void RefuseFolder(const std::string& entry, const std::string& reason) {
-    failures_.push_back({entry, reason, true});
+    items_.push_back({entry, "", 0, reason, true});
   }
-  // Sends every job until the end, a stop, or too many data connections failing in a row.
-  void SendAll() {
-    progress_.files = static_cast<int>(jobs_.size());
-    int dataFailuresInRow = 0;
-    for (const Job& job : jobs_) {
-      if (net::StopRequested()) return;
-      ++progress_.file;
-      const std::uint64_t before = progress_.bytesDone;
-      window_.ShowProgress(progress_);
-      connection_.SetProgress([this, before](std::uint64_t bytesOfFile) {
-        progress_.bytesDone = before + bytesOfFile;
-        // Each report crosses to the window's thread: one per percent, or a few a second, are
-        // all the eye needs.
-        const auto now = std::chrono::steady_clock::now();
-        const int percent = PercentDone(progress_);
-        if (percent == lastPercent_ && now - lastReport_ < kReportInterval) return;
-        lastReport_ = now;
-        lastPercent_ = percent;
-        window_.ShowProgress(progress_);
-      });
-      const bool sent = connection_.PutFile(job.path, job.remoteName, kFtpTransferTypeBinary, 1);
-      progress_.bytesDone = before + job.size;
-      if (sent) {
-        ++sent_;
-        dataFailuresInRow = 0;
-        continue;
-      }
-      if (net::StopRequested()) return;
-      failures_.push_back({job.path, connection_.LastError(), false});
-      dataFailuresInRow = connection_.DataConnectionFailed() ? dataFailuresInRow + 1 : 0;
-      if (dataFailuresInRow == kMaxDataFailuresInRow) {
-        endedEarly_ = connection_.LastError();
-        return;
-      }
-    }
-    if (!jobs_.empty()) window_.ShowProgress(progress_);
-  }
+  // Sends every job over up to a few connections, first among them, until the end, a stop, or
+  // too many data connections failing in a row.
+  void SendAll(std::unique_ptr<CFtpConnection> first, const ConnectionPlan& plan);
   const std::vector<FailedUpload>& Failures() const { return failures_; }
   const std::string& EndedEarly() const { return endedEarly_; }
   int Files() const { return static_cast<int>(jobs_.size()) + refused_; }
   int Sent() const { return sent_; }
 
  private:
-  CFtpConnection& connection_;
+  void Ended(std::size_t index, const backup::UploadResult& result);
+  void Collect(const std::vector<backup::UploadResult>& results);
+
   TransferWindow& window_;
-  std::vector<Job> jobs_;
+  ProgressTally tally_;
+  std::vector<Item> items_;
+  std::vector<backup::UploadJob> jobs_;
+  std::vector<std::uint64_t> sizes_;
   std::vector<FailedUpload> failures_;
   // Each remote name of the run, with the local file that goes under it.
   std::map<std::string, std::string> remoteNames_;
-  RunProgress progress_;
-  std::chrono::steady_clock::time_point lastReport_;
-  int lastPercent_ = -1;
   int refused_ = 0;
   int sent_ = 0;
+  // Counted as files end, whichever connection they went over; under the pool's lock.
+  int dataFailuresInRow_ = 0;
+  std::atomic<bool> endEarly_{false};
   std::string endedEarly_;
 };
+
+void Uploader::SendAll(std::unique_ptr<CFtpConnection> first, const ConnectionPlan& plan) {
+  std::uint64_t total = 0;
+  for (const std::uint64_t size : sizes_) total += size;
+  tally_.Begin(static_cast<int>(jobs_.size()), total);
+  const auto moved = [this](std::uint64_t bytesOfFile) { tally_.Moved(bytesOfFile); };
+  first->SetProgress(moved);
+  backup::UploadPool pool([&plan, moved] {
+    std::unique_ptr<CFtpConnection> fresh = MakeConnection(plan);
+    fresh->SetProgress(moved);
+    return backup::OpenUploadConnection(std::move(fresh), plan.address, plan.user, plan.password,
+                                        plan.directory);
+  });
+  backup::UploadPool::Hooks hooks;
+  hooks.started = [this](std::size_t index) { tally_.Started(index); };
+  hooks.finished = [this](std::size_t index, std::uint64_t, const backup::UploadResult& result) {
+    Ended(index, result);
+  };
+  hooks.stop = &endEarly_;
+  pool.SetHooks(hooks);
+  const std::vector<backup::UploadResult> results = pool.Run(jobs_, std::move(first));
+  if (!jobs_.empty() && !net::StopRequested() && !endEarly_) tally_.End();
+  Collect(results);
+}
+
+void Uploader::Ended(std::size_t index, const backup::UploadResult& result) {
+  tally_.Finished(sizes_[index]);
+  if (result.ok) {
+    ++sent_;
+    dataFailuresInRow_ = 0;
+    return;
+  }
+  if (net::StopRequested()) return;
+  dataFailuresInRow_ = result.dataFailed ? dataFailuresInRow_ + 1 : 0;
+  if (dataFailuresInRow_ == kMaxDataFailuresInRow && !endEarly_) {
+    endedEarly_ = result.reason;
+    endEarly_ = true;
+  }
+}
+
+// The box names failures in list order, whichever connection a file went over.
+void Uploader::Collect(const std::vector<backup::UploadResult>& results) {
+  std::size_t job = 0;
+  for (const Item& item : items_) {
+    if (!item.refusal.empty()) {
+      failures_.push_back({item.path, item.refusal, item.folder});
+      continue;
+    }
+    const backup::UploadResult& result = results[job++];
+    // A file not started was stopped or cut off by the end of the run: it is counted, not named.
+    if (result.started && !result.ok) failures_.push_back({item.path, result.reason, false});
+  }
+}
 
 std::string Counted(int count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -210,9 +344,10 @@ std::string RemoteNameOf(const std::string& entry) {
 namespace {
 
 // Enters the remote directory, offering to make it; false when the user declined both questions
-// or a stop came.
+// or a stop came. entered says whether the files go there or to the login's directory.
 bool EnterRemoteDirectory(CFtpConnection& connection, const std::string& directory,
-                          TransferWindow& window) {
+                          TransferWindow& window, bool* entered) {
+  *entered = !directory.empty();
   if (directory.empty() || connection.SetCurrentDirectory(directory)) return true;
   if (net::StopRequested()) return false;
   // A lost connection says nothing about the directory: no question about creating it.
@@ -222,7 +357,10 @@ bool EnterRemoteDirectory(CFtpConnection& connection, const std::string& directo
   // Stop may be pressed while a question is open: its answer then counts for nothing.
   const bool create = window.AskYesNo(kCreateDirectoryQuestion);
   if (net::StopRequested()) return false;
-  if (!create) return window.AskYesNo(kContinueInDefaultQuestion) && !net::StopRequested();
+  if (!create) {
+    *entered = false;
+    return window.AskYesNo(kContinueInDefaultQuestion) && !net::StopRequested();
+  }
   const bool made = connection.CreateDirectory(directory);
   const std::string makeError = connection.LastError();
   if (connection.SetCurrentDirectory(directory)) return true;
@@ -234,16 +372,20 @@ bool EnterRemoteDirectory(CFtpConnection& connection, const std::string& directo
 
 // The run after the login: the remote directory, the list, the boxes at the end. False when the
 // user turned both directory questions down: the run ends there, the window left as it is.
-bool SendList(const std::string& directory, CFtpConnection& connection, TransferWindow& window,
-              RunCounts& counts) {
-  if (!EnterRemoteDirectory(connection, directory, window)) return net::StopRequested();
+bool SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
+              TransferWindow& window, RunCounts& counts) {
+  bool entered = false;
+  if (!EnterRemoteDirectory(*connection, plan.directory, window, &entered)) {
+    return net::StopRequested();
+  }
+  if (!entered) plan.directory.clear();
   if (net::StopRequested()) return true;
+  plan.secure = connection->IsSecure();
   CFileFind finder;
-  Uploader uploader(connection, window);
+  Uploader uploader(window);
   AddEntries(window, finder, uploader);
-  uploader.SendAll();
+  uploader.SendAll(std::move(connection), plan);
   window.ResetProgress();
-  connection.Close();
 
   counts.files = uploader.Files();
   counts.sent = uploader.Sent();
@@ -267,10 +409,17 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
   CInternetSession session;
   session.SetTimeout(options.timeoutMs);
   session.SetReconnectPause(options.reconnectPauseMs);
-  session.SetCertificateCheck(
-      [&window](const ftp::ServerAddress& server, const net::TlsPeer& peer) {
-        return AcceptCertificate({ServerKey(server), peer.sha256, peer.trusted}, window);
-      });
+  ConnectionPlan plan;
+  plan.timeoutMs = options.timeoutMs;
+  plan.reconnectPauseMs = options.reconnectPauseMs;
+  plan.user = settings.loginName;
+  plan.password = settings.password;
+  session.SetCertificateCheck([&window, &plan](const ftp::ServerAddress& server,
+                                               const net::TlsPeer& peer) {
+    const bool accepted = AcceptCertificate({ServerKey(server), peer.sha256, peer.trusted}, window);
+    if (accepted) plan.fingerprint = peer.sha256;
+    return accepted;
+  });
   session.SetKnownSecure([&window](const ftp::ServerAddress& server) {
     return window.StoredCertificate(ServerKey(server)).has_value();
   });
@@ -288,9 +437,13 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
   }
   try {
     if (!net::StopRequested()) {
-      const std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
+      std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
           settings.serverAddress, settings.loginName, settings.password, 0, false);
-      if (!SendList(directory, *connection, window, ended)) return kRunResult;
+      // The session parsed the same text already: this cannot fail here.
+      std::string unused;
+      ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
+      plan.directory = directory;
+      if (!SendList(std::move(connection), plan, window, ended)) return kRunResult;
     }
   } catch (const CertificateRefusedException&) {
     // The user said no to the certificate: that answer ends the run, with no box after it.

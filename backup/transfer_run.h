@@ -47,7 +47,7 @@ class TransferWindow {
   virtual void Tell(const std::string& text) = 0;  // one OK box
   virtual int EntryCount() = 0;
   virtual std::string Entry(int index) = 0;
-  // Called at each file's start, as its bytes go out, and once full at the end.
+  // Called as the run goes (once per percent, or a few times a second), and once full at the end.
   virtual void ShowProgress(const RunProgress& progress) = 0;
   virtual void ResetProgress() = 0;  // position 0
   // The certificate accepted before for a server ("host:port"), if any.

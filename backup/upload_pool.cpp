@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "files/file_size.h"
+#include "net/stop.h"
 
 namespace backup {
 
@@ -71,6 +72,7 @@ std::vector<UploadResult> UploadPool::Run(const std::vector<UploadJob>& jobs,
   next_ = 0;
   inFlight_ = 0;
   aloneInFlight_ = false;
+  namesInFlight_.clear();
   openConnections_ = 0;
   peakConnections_ = 0;
   // No more connections than files: a login costs round trips too.
@@ -78,9 +80,14 @@ std::vector<UploadResult> UploadPool::Run(const std::vector<UploadJob>& jobs,
       std::min<std::size_t>(jobs.size(), static_cast<std::size_t>(maxConnections_)));
   working_ = workers;
   std::vector<std::thread> threads;
+  // A stop of the run reaches every connection's waits, not only the first one's.
+  const net::StopSignal* const signal = net::ThreadStopSignal();
   for (int i = 1; i < workers; ++i) {
     try {
-      threads.emplace_back([this] { Work(nullptr); });
+      threads.emplace_back([this, signal] {
+        const net::StopScope stoppable(signal);
+        Work(nullptr);
+      });
     } catch (const std::system_error&) {
       Leave(false);  // the run goes on with the workers it has
     }
@@ -103,13 +110,19 @@ void UploadPool::Work(std::unique_ptr<CFtpConnection> connection) {
     if (!connection && failure.empty() && Open(&connection, &failure) == Opening::Retire) return;
     std::size_t index = 0;
     if (!Claim(&index)) break;
+    UploadResult result;
+    result.started = true;
     if (!connection) {
-      Finish(index, false, failure);
+      result.reason = failure;
+      Finish(index, result);
       continue;
     }
     const UploadJob& job = (*jobs_)[index];
     const bool ok = connection->PutFile(job.localPath, job.remoteName);
-    Finish(index, ok, ok ? std::string() : connection->LastError());
+    result.ok = ok;
+    result.dataFailed = !ok && connection->DataConnectionFailed();
+    if (!ok) result.reason = connection->LastError();
+    Finish(index, result);
     // Out of step with the server even after its own reconnects: the next file gets a fresh one.
     if (!ok && !connection->IsConnected()) {
       connection.reset();
@@ -146,7 +159,7 @@ UploadPool::Opening UploadPool::Open(std::unique_ptr<CFtpConnection>* connection
       return Opening::GiveUp;
     }
     lock.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(fullServerPauseMs_));
+    net::PauseUnlessStopped(fullServerPauseMs_);
   }
 }
 
@@ -154,24 +167,29 @@ bool UploadPool::Claim(std::size_t* index) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (next_ >= jobs_->size() || Stopped()) return false;
-    if (!aloneInFlight_ && (!Alone(next_) || inFlight_ == 0)) break;
+    if (!aloneInFlight_ && (!Alone(next_) || inFlight_ == 0) && !NameBusy(next_)) break;
     changed_.wait_for(lock, std::chrono::milliseconds(kStopLookMs));
   }
   *index = next_++;
   ++inFlight_;
+  namesInFlight_.insert((*jobs_)[*index].remoteName);
   aloneInFlight_ = Alone(*index);
   results_[*index].started = true;
   if (hooks_.started) hooks_.started(*index);
   return true;
 }
 
-void UploadPool::Finish(std::size_t index, bool ok, const std::string& reason) {
+bool UploadPool::Stopped() const {
+  return (hooks_.stop && hooks_.stop->load()) || net::StopRequested();
+}
+
+void UploadPool::Finish(std::size_t index, const UploadResult& result) {
   std::lock_guard<std::mutex> lock(mutex_);
-  results_[index].ok = ok;
-  results_[index].reason = reason;
+  results_[index] = result;
   --inFlight_;
+  namesInFlight_.erase(namesInFlight_.find((*jobs_)[index].remoteName));
   if (Alone(index)) aloneInFlight_ = false;
-  if (hooks_.finished) hooks_.finished(index, sizes_[index], ok);
+  if (hooks_.finished) hooks_.finished(index, sizes_[index], results_[index]);
   changed_.notify_all();
 }
 

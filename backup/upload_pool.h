@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,8 @@ struct UploadJob {
 struct UploadResult {
   bool started = false;  // false when the run was stopped before this file
   bool ok = false;
-  std::string reason;  // why it failed, fit for the user
+  bool dataFailed = false;  // it failed on its data connection (see CFtpConnection)
+  std::string reason;       // why it failed, fit for the user
 };
 
 // One more connection, logged in and in the remote directory; or why there is none.
@@ -67,11 +69,15 @@ OpenedConnection OpenUploadConnection(std::unique_ptr<CFtpConnection> fresh,
 class UploadPool {
  public:
   struct Hooks {
-    // Each under the pool's lock, so never two at once: started in list order, finished as files
-    // end. bytes is the file's size as listed before it went.
+    // Each under the pool's lock, so never two at once, and on the thread that sends the file:
+    // started in list order, finished as files end. bytes is the file's size as listed before it
+    // went.
     std::function<void(std::size_t index)> started;
-    std::function<void(std::size_t index, std::uint64_t bytes, bool ok)> finished;
-    // Looked at before each file starts; once true, no further file starts.
+    std::function<void(std::size_t index, std::uint64_t bytes, const UploadResult& result)>
+        finished;
+    // Looked at before each file starts; once true, no further file starts. The stop signal of
+    // the thread that calls Run counts too: it is bound to every worker, so it also ends the
+    // files in flight.
     const std::atomic<bool>* stop = nullptr;
   };
 
@@ -98,11 +104,15 @@ class UploadPool {
   void Work(std::unique_ptr<CFtpConnection> connection);
   Opening Open(std::unique_ptr<CFtpConnection>* connection, std::string* failure);
   bool Claim(std::size_t* index);
-  void Finish(std::size_t index, bool ok, const std::string& reason);
+  void Finish(std::size_t index, const UploadResult& result);
   void Counted(int change);
   void Leave(bool hadConnection);
-  bool Stopped() const { return hooks_.stop && hooks_.stop->load(); }
+  bool Stopped() const;
   bool Alone(std::size_t index) const { return sizes_[index] > kAloneUploadBytes; }
+  // The same name in flight twice would share one temporary name on the server.
+  bool NameBusy(std::size_t index) const {
+    return namesInFlight_.count((*jobs_)[index].remoteName) != 0;
+  }
 
   ConnectionFactory open_;
   int maxConnections_;
@@ -119,6 +129,7 @@ class UploadPool {
   int working_ = 0;  // workers still taking files
   int inFlight_ = 0;
   bool aloneInFlight_ = false;
+  std::multiset<std::string> namesInFlight_;
   int openConnections_ = 0;
   int peakConnections_ = 0;
 };

@@ -42,7 +42,13 @@ bool CFtpConnection::FailWithReply(const Reply& reply) { return Fail(reply.Line(
 
 bool CFtpConnection::Break(const std::string& reason) {
   brokenReason_ = reason;
-  CloseConnections();
+  // Cut short by a stop, the connection stays open for the commands that give up the file in
+  // flight (see Abandon); nothing else is sent over it.
+  if (net::StopRequested()) {
+    CloseListener();
+  } else {
+    CloseConnections();
+  }
   return Fail(reason);
 }
 

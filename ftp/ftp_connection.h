@@ -198,8 +198,10 @@ class CFtpConnection {
   Placed DeleteThenRename(const std::string& temporary, const std::string& remoteName);
   // Whether a refused rename onto remoteName was a refusal to replace an existing file.
   bool RefusesOnlyRenameOver(const std::string& temporary, const std::string& remoteName);
-  // The rename's second half, with the next upload's port.
-  bool RenameTo(const std::string& remoteName, ftp::Reply* reply);
+  // The rename's second half, with the next upload's port; the commands in before (whole lines)
+  // travel ahead of it, their replies read into earlier.
+  bool RenameTo(const std::string& remoteName, ftp::Reply* reply, const std::string& before = "",
+                ftp::Reply* earlier = nullptr, int earlierCount = 0);
   // False, with the reason, when the server holds another number of bytes than were sent; a
   // reply without a number checks nothing.
   bool SizeMatches(const ftp::Reply& size);

@@ -208,10 +208,11 @@ bool CFtpConnection::Abandon(const std::string& temporary) {
   // Nothing is renamed: the old copy stays. ABOR makes a server that still takes the file give it
   // up now (a slow one may not look at the broken data connection for seconds); the temporary
   // file goes; NOOP's answer marks the end of the replies, however many the server gave.
-  if (control_.IsOpen() && brokenReason_.empty() &&
-      SendLines(CommandLine("ABOR", "") +
-                (temporary.empty() ? "" : CommandLine("DELE", temporary)) +
-                CommandLine("NOOP", ""))) {
+  // A connection a stop cut short in a wait still takes them: the server runs them in turn once
+  // the step it is on ends, even after our grace is over.
+  if (control_.IsOpen() && SendLines(CommandLine("ABOR", "") +
+                                     (temporary.empty() ? "" : CommandLine("DELE", temporary)) +
+                                     CommandLine("NOOP", ""))) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ftp::kStopGraceMs);
     Reply reply;
     while (ReadReply(&reply, deadline) && reply.code != kCommandOkay) {
@@ -224,23 +225,22 @@ bool CFtpConnection::Abandon(const std::string& temporary) {
 CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
                                                   const std::string& remoteName) {
   if (replace_ == Replace::DeleteThenRename) return DeleteThenRename(temporary, remoteName);
-  // Commands that need no answer in between travel together: each round trip saved counts when
-  // many small files are sent.
+  // The size is asked alone, so its reply is not held back behind another one (a server may keep
+  // a second small reply until the first is acknowledged). Once it matched, both halves of the
+  // rename and the next upload's port travel together: a refused RNFR only turns its RNTO into a
+  // refusal too.
   Reply size;
+  if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
+  if (!SizeMatches(size)) return GiveUp(temporary);
   Reply from;
-  const std::string renameFrom = CommandLine("RNFR", temporary);
-  if (!Usable() ||
-      !SendLines(offersSize_ ? CommandLine("SIZE", temporary) + renameFrom : renameFrom) ||
-      (offersSize_ && !ReadFinalReply(&size)) || !ReadFinalReply(&from)) {
+  Reply to;
+  if (!Usable() || !RenameTo(remoteName, &to, CommandLine("RNFR", temporary), &from, 1)) {
     return Placed::Failed;
   }
-  if (!SizeMatches(size)) return GiveUp(temporary);  // the delete also ends the rename begun
   if (from.code == kCommandUnknown || from.code == kCommandNotImplemented) {
     return Placed::NoRenaming;
   }
   if (!from.IsIntermediate()) return FailWithReply(from), GiveUp(temporary);
-  Reply to;
-  if (!RenameTo(remoteName, &to)) return Placed::Failed;
   if (to.IsPositive()) return Placed::Done;
   if (!RefusesOnlyRenameOver(temporary, remoteName)) return FailWithReply(to), GiveUp(temporary);
   replace_ = Replace::DeleteThenRename;
@@ -275,25 +275,27 @@ CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& tempo
   Reply size;
   if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
   if (!SizeMatches(size)) return GiveUp(temporary);
-  Reply deleted;
-  Reply from;
+  // Once the size matched, the delete and both halves of the rename travel together: a refused
+  // RNFR only turns its RNTO into a refusal too.
+  Reply earlier[2];  // DELE, RNFR
   Reply to;
-  if (!Usable() || !SendLines(CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary)) ||
-      !ReadFinalReply(&deleted)) {
-    return Placed::Failed;
-  }
-  if (deleted.IsPositive()) keptUpload_ = temporary;
-  if (!ReadFinalReply(&from)) return Placed::Failed;
-  if (from.IsIntermediate() && RenameTo(remoteName, &to) && to.IsPositive()) {
+  if (!Usable()) return Placed::Failed;
+  const bool renamed =
+      RenameTo(remoteName, &to, CommandLine("DELE", remoteName) + CommandLine("RNFR", temporary),
+               earlier, 2);
+  if (earlier[0].IsPositive()) keptUpload_ = temporary;
+  if (!renamed) return Placed::Failed;
+  const Reply& from = earlier[1];
+  if (from.IsIntermediate() && to.IsPositive()) {
     keptUpload_.clear();
     return Placed::Done;
   }
-  const Reply& refusal = from.IsIntermediate() ? to : from;
-  if (refusal.code != 0) FailWithReply(refusal);
+  FailWithReply(from.IsIntermediate() ? to : from);
   return GiveUp(temporary);
 }
 
-bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply) {
+bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply,
+                              const std::string& before, Reply* earlier, int earlierCount) {
   // The next upload's port goes with the rename, so that upload starts without a wait: our
   // listening port in active mode, the server's in passive mode.
   const bool armPort = !passive_ && !fixedDataPort_ && dataListener_.socket.IsOpen();
@@ -301,7 +303,11 @@ bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply) {
   const std::string port = armPort      ? CommandLine(dataPortVerb_, dataPortArgument_)
                            : armPassive ? CommandLine("EPSV", "")
                                         : "";
-  if (!SendLines(CommandLine("RNTO", remoteName) + port) || !ReadFinalReply(reply)) return false;
+  if (!SendLines(before + CommandLine("RNTO", remoteName) + port)) return false;
+  for (int i = 0; i < earlierCount; ++i) {
+    if (!ReadFinalReply(&earlier[i])) return false;
+  }
+  if (!ReadFinalReply(reply)) return false;
   Reply portReply;
   if ((armPort || armPassive) && !ReadFinalReply(&portReply)) return false;
   portArmed_ = armPort && portReply.IsPositive();

@@ -331,7 +331,15 @@ class Session:
             except OSError:
                 pass  # turned away already
             stray.close()
-        return socket.create_connection(self.data_address)
+        data = socket.socket(socket.AF_INET6 if ":" in self.data_address[0] else socket.AF_INET)
+        if self.options.trickle:
+            # A small window: a client that stops gets its reset read at once, not after all it
+            # had sent.
+            data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        data.settimeout(30)
+        data.connect(self.data_address)
+        data.settimeout(None)
+        return data
 
     def hang_up(self):
         """Ends the session after what was sent, reading what the client sent on until it closes:

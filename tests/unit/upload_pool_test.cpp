@@ -113,7 +113,7 @@ TEST(UploadPoolTest, ServerWithTwoConnectionsPerAddressGetsEveryFileInListOrder)
                    starts.push_back(index);
                    ++inFlight;
                  },
-                 [&](std::size_t index, std::uint64_t size, bool) {
+                 [&](std::size_t index, std::uint64_t size, const UploadResult&) {
                    bytes += size;
                    bigGoing &= index != 6;
                    --inFlight;
@@ -154,7 +154,7 @@ TEST(UploadPoolTest, StopsStartingFilesOnceAsked) {
   std::atomic<bool> stop{false};
   int ended = 0;
   pool.SetHooks({nullptr,
-                 [&](std::size_t, std::uint64_t, bool) {
+                 [&](std::size_t, std::uint64_t, const UploadResult&) {
                    if (++ended == 3) stop = true;
                  },
                  &stop});
