@@ -182,6 +182,8 @@ class CFtpConnection {
   Sent FailedWith(const std::string& reason);
   // What a negative (or early positive) answer to STOR means for the upload.
   Sent Refusal(const ftp::Reply& reply);
+  // A 522 (data connections must resume the TLS session): the reason is set and true returned.
+  bool SessionReuseRefused(const ftp::Reply& reply);
   bool OpenDataListener();
   // Gives up the data port of either mode that was made ready for the next upload.
   void CloseListener() {

@@ -4,6 +4,7 @@
 
 #include "files/local_file.h"
 #include "ftp/ftp_connection.h"
+#include "net/deadline.h"
 #include "net/stop.h"
 
 namespace {
@@ -26,12 +27,6 @@ const char* const kSessionReuseText =
     "on the server (require_ssl_reuse=NO, TLSOptions NoSessionReuseRequired or the like)";
 
 using Clock = std::chrono::steady_clock;
-
-int MillisecondsUntil(Clock::time_point deadline) {
-  const long long left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // An EPRT address carries no scope ("fe80::1%eth0" is sent as "fe80::1").
 std::string WithoutScope(const std::string& address) {
@@ -386,7 +381,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
     data.Finish(false, timeoutMs_);
     Reply answer;
     if (!ReadFinalReply(&answer)) return Sent::Lost;
-    if (answer.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
+    SessionReuseRefused(answer);
     return Sent::Failed;
   }
 
@@ -410,7 +405,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
     if (!sendError.empty()) Fail("Sending the file failed: " + sendError);
     return Sent::Lost;
   }
-  if (reply.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
+  if (SessionReuseRefused(reply)) return Sent::Failed;
   // The data connection was ours and broke: the server's answer to that says no more.
   if (!reply.IsPositive() && !sendError.empty()) {
     return FailedWith("Sending the file failed: " + sendError);
@@ -428,8 +423,12 @@ CFtpConnection::Sent CFtpConnection::FailedWith(const std::string& reason) {
   return Sent::Failed;
 }
 
+bool CFtpConnection::SessionReuseRefused(const Reply& reply) {
+  return reply.code == kSessionReuseRequired && !Fail(kSessionReuseText);
+}
+
 CFtpConnection::Sent CFtpConnection::Refusal(const Reply& reply) {
-  if (reply.code == kSessionReuseRequired) return FailedWith(kSessionReuseText);
+  if (SessionReuseRefused(reply)) return Sent::Failed;
   FailWithReply(reply);
   if (!control_.IsOpen()) return Sent::Lost;
   if (reply.code == kDataConnectionFailed || reply.code == kTransferAborted) {
@@ -456,30 +455,30 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) 
     if (!parser_.HasReply() && !ControlHeld()) {
       // Most servers connect before they send the go-ahead, so the connection is usually
       // waiting already and is taken without a wait.
-      std::string peer;
-      int peerPort = 0;
+      net::Accepted taken;
       std::string error = net::kTimedOutText;
-      const int taken = net::AcceptWaiting(dataListener_.socket, data, &peer, &peerPort, &error);
-      if (taken < 0) return Break("The data connection failed: " + error), Sent::Lost;
-      if (taken > 0 && !peerAddress_.empty() && peer != peerAddress_) {
+      if (!net::AcceptWaiting(dataListener_.socket, &taken, &error)) {
+        return Break("The data connection failed: " + error), Sent::Lost;
+      }
+      if (taken.socket.IsOpen() && !peerAddress_.empty() && taken.peerAddress != peerAddress_) {
         // Only the server may deliver the file's data; anyone else is turned away.
-        data->Abort();
+        taken.socket.Abort();
         continue;
       }
-      if (taken > 0) {
+      if (taken.socket.IsOpen()) {
         // Port 20, the control port less one (the protocol's default), or the same port twice:
         // the server connects from a fixed port.
-        if (peerPort < kFirstPrivilegedPort || peerPort == address_.port - 1 ||
-            peerPort == lastDataPeerPort_) {
+        if (taken.peerPort < kFirstPrivilegedPort || taken.peerPort == address_.port - 1 ||
+            taken.peerPort == lastDataPeerPort_) {
           fixedDataPort_ = true;
         }
-        lastDataPeerPort_ = peerPort;
+        lastDataPeerPort_ = taken.peerPort;
+        *data = std::move(taken.socket);
         return Sent::Done;
       }
-      const int left = MillisecondsUntil(deadline);
-      const int ready =
-          left > 0 ? net::WaitReadable(dataListener_.socket, control_, left, &error) : -1;
-      if (ready < 0) {
+      const int left = net::MillisecondsUntil(deadline);
+      int ready = -1;
+      if (left <= 0 || !net::WaitReadable(dataListener_.socket, control_, left, &ready, &error)) {
         // The server may still be trying: the control connection is out of step from here.
         dataFailed_ = true;
         Break("The server did not open the data connection: " + error);

@@ -117,22 +117,4 @@ bool Receive(Socket& socket, char* buffer, std::size_t size, int timeoutMs, std:
 bool WaitReadable(const Socket& first, const Socket& second, int timeoutMs, int* ready,
                   std::string* error);
 
-// The two waits of an active-mode data connection in the form the upload code still calls: 1 (a
-// connection taken, or the second socket ready), 0 (none waiting, or the first ready), or -1.
-inline int AcceptWaiting(const Socket& listener, Socket* out, std::string* peerAddress,
-                         int* peerPort, std::string* error) {
-  Accepted accepted;
-  if (!AcceptWaiting(listener, &accepted, error)) return -1;
-  if (!accepted.socket.IsOpen()) return 0;
-  *out = std::move(accepted.socket);
-  *peerAddress = accepted.peerAddress;
-  *peerPort = accepted.peerPort;
-  return 1;
-}
-inline int WaitReadable(const Socket& first, const Socket& second, int timeoutMs,
-                        std::string* error) {
-  int ready = -1;
-  return WaitReadable(first, second, timeoutMs, &ready, error) ? ready : -1;
-}
-
 }  // namespace net

@@ -102,7 +102,8 @@ TEST(Stop, EndsEveryWaitOfTheSocketLayer) {
        [](LoopbackPair& pair, std::string* error) {
          net::Listener idle;
          net::ListenBeside(pair.client, &idle, error);
-         return net::WaitReadable(idle.socket, pair.client, kLongWaitMs, error) < 0;
+         int ready = -1;
+         return !net::WaitReadable(idle.socket, pair.client, kLongWaitMs, &ready, error);
        }},
       {"connect",
        [](LoopbackPair& pair, std::string* error) {
