@@ -249,10 +249,10 @@ bool CFtpConnection::Login(const std::string& user, const std::string& password)
 void CFtpConnection::AskFeatures() {
   Reply reply;
   if (!Exchange("FEAT", "", &reply) || !reply.IsPositive()) return;
-  offersSize_ = Offers(reply.text, "SIZE");
-  offersUtf8_ = Offers(reply.text, "UTF8");
+  server_.offersSize = Offers(reply.text, "SIZE");
+  server_.offersUtf8 = Offers(reply.text, "UTF8");
   // Some servers speak UTF-8 only once asked to.
-  if (offersUtf8_) Exchange("OPTS", "UTF8 ON", &reply);
+  if (server_.offersUtf8) Exchange("OPTS", "UTF8 ON", &reply);
 }
 
 bool CFtpConnection::Reconnect() {
@@ -292,7 +292,7 @@ bool CFtpConnection::SetType(char type) {
 bool CFtpConnection::ForServer(const std::string& name, std::string* wire) {
   // Names come in UTF-8; a server that has not said it speaks UTF-8 gets the ANSI code page, as
   // older clients on this system would send.
-  if (offersUtf8_) {
+  if (server_.offersUtf8) {
     *wire = name;
     return true;
   }

@@ -106,10 +106,10 @@ class CFtpConnection {
   void Close();
 
   bool IsConnected() const { return control_.IsOpen(); }
-  bool IsPassive() const { return passive_; }
+  bool IsPassive() const { return server_.passive; }
   bool IsSecure() const { return controlTls_ != nullptr; }
   // The server opens data connections from a fixed port, so each upload gets a port of its own.
-  bool HasFixedDataPort() const { return fixedDataPort_; }
+  bool HasFixedDataPort() const { return server_.fixedDataPort; }
   // The certificate was refused (by the check, or for want of one): no login was sent.
   bool CertificateRefused() const { return certificateRefused_; }
   // The last PutFile failed for its data connection (it could not be opened, or broke, or
@@ -248,16 +248,20 @@ class CFtpConnection {
   bool loggedIn_ = false;
   bool gaveUp_ = false;
 
-  // Learnt from the server, for the rest of the run.
-  bool offersSize_ = false;
-  bool offersUtf8_ = false;
-  bool passive_ = false;
-  bool noEpsv_ = false;
-  // The server opens data connections from a fixed port (20): a new listening port per file, so
-  // no connection reuses the address pair of one still in TIME_WAIT.
-  bool fixedDataPort_ = false;
+  // What this server offers and how it wants an upload done, learnt once per connection from
+  // replies that can mean only one thing; every step that depends on the server reads it here.
+  struct ServerWays {
+    bool offersSize = false;
+    bool offersUtf8 = false;
+    bool passive = false;  // it cannot reach us: passive mode
+    bool noEpsv = false;   // it knows PASV only
+    // It opens data connections from a fixed port (20): a new listening port per file, so no
+    // connection reuses the address pair of one still in TIME_WAIT.
+    bool fixedDataPort = false;
+    Replace replace = Replace::RenameOver;
+  };
+  ServerWays server_;
   int lastDataPeerPort_ = 0;
-  Replace replace_ = Replace::RenameOver;
   // The temporary name of a complete upload whose old copy was deleted but that is not yet in its
   // place: it is never deleted nor sent again.
   std::string keptUpload_;

@@ -136,7 +136,7 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   if (ftp::HasLineBreak(remoteName) || ftp::HasLineBreak(localPath)) {
     return Fail("A name that contains a line break cannot be sent to the server");
   }
-  if (replace_ == Replace::Direct) return StoreDirect(localPath, remoteName);
+  if (server_.replace == Replace::Direct) return StoreDirect(localPath, remoteName);
   const std::string temporary = TemporaryName(remoteName, "");
   // The connection was lost after the old copy was deleted: the complete upload is put in its
   // place, not sent again over itself.
@@ -159,7 +159,7 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   const Placed placed = PutInPlace(temporary, remoteName);
   if (placed != Placed::NoRenaming) return placed == Placed::Done;
   // The server renames nothing: store under the real name, the one thing it allows.
-  replace_ = Replace::Direct;
+  server_.replace = Replace::Direct;
   Remove(temporary);
   return StoreDirect(localPath, remoteName);
 }
@@ -170,7 +170,7 @@ bool CFtpConnection::StoreDirect(const std::string& localPath, const std::string
   // Stopped: what reached the real name stays, there is nothing of ours to remove.
   if (net::StopRequested()) return Abandon("");
   if (sent != Sent::Done) return false;
-  if (!offersSize_) return true;
+  if (!server_.offersSize) return true;
   Reply size;
   if (!Exchange("SIZE", remoteName, &size)) return false;
   return SizeMatches(size) ||
@@ -182,10 +182,10 @@ bool CFtpConnection::StoreDirect(const std::string& localPath, const std::string
 CFtpConnection::Sent CFtpConnection::Transfer(const std::string& localPath, const std::string& name,
                                               bool temporary) {
   Sent sent = SendTo(localPath, name);
-  if (sent != Sent::NoPortMode || passive_) return sent;
+  if (sent != Sent::NoPortMode || server_.passive) return sent;
   // Behind NAT the server cannot reach us: passive mode from here on.
   const std::string activeError = lastError_;
-  passive_ = true;
+  server_.passive = true;
   if (!control_.IsOpen()) {
     if (!Reconnect()) return Sent::Lost;
     // The session given up on may keep its temporary file locked until its own wait for us
@@ -195,7 +195,7 @@ CFtpConnection::Sent CFtpConnection::Transfer(const std::string& localPath, cons
   sent = SendTo(localPath, name);
   if (sent != Sent::NoPortMode) return sent;
   // Nor can we reach it: active mode stays, and this file fails for the first reason.
-  passive_ = false;
+  server_.passive = false;
   return FailedWith(activeError);
 }
 
@@ -219,13 +219,13 @@ bool CFtpConnection::Abandon(const std::string& temporary) {
 
 CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
                                                   const std::string& remoteName) {
-  if (replace_ == Replace::DeleteThenRename) return DeleteThenRename(temporary, remoteName);
+  if (server_.replace == Replace::DeleteThenRename) return DeleteThenRename(temporary, remoteName);
   // The size is asked alone, so its reply is not held back behind another one (a server may keep
   // a second small reply until the first is acknowledged). Once it matched, both halves of the
   // rename and the next upload's port travel together: a refused RNFR only turns its RNTO into a
   // refusal too.
   Reply size;
-  if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
+  if (server_.offersSize && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
   if (!SizeMatches(size)) return GiveUp(temporary);
   Reply from;
   Reply to;
@@ -238,7 +238,7 @@ CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
   if (!from.IsIntermediate()) return FailWithReply(from), GiveUp(temporary);
   if (to.IsPositive()) return Placed::Done;
   if (!RefusesOnlyRenameOver(temporary, remoteName)) return FailWithReply(to), GiveUp(temporary);
-  replace_ = Replace::DeleteThenRename;
+  server_.replace = Replace::DeleteThenRename;
   return DeleteThenRename(temporary, remoteName);
 }
 
@@ -248,27 +248,27 @@ bool CFtpConnection::RefusesOnlyRenameOver(const std::string& temporary,
   // renamed to a new name of ours and back, in one round trip. That name is cleared first: a try
   // that was interrupted may have left it, and this server renames onto no existing file.
   const std::string aside = TemporaryName(remoteName, "-renamed");
-  const std::string lines = (offersSize_ ? CommandLine("SIZE", remoteName) : "") +
+  const std::string lines = (server_.offersSize ? CommandLine("SIZE", remoteName) : "") +
                             CommandLine("DELE", aside) + CommandLine("RNFR", temporary) +
                             CommandLine("RNTO", aside) + CommandLine("RNFR", aside) +
                             CommandLine("RNTO", temporary);
   Reply exists;
   Reply replies[5];
-  if (!SendLines(lines) || (offersSize_ && !ReadFinalReply(&exists))) return false;
+  if (!SendLines(lines) || (server_.offersSize && !ReadFinalReply(&exists))) return false;
   for (Reply& reply : replies) {
     if (!ReadFinalReply(&reply)) return false;
   }
   const bool there = replies[2].IsPositive();
   const bool back = replies[4].IsPositive();
   if (there && !back) Remove(aside);
-  return (!offersSize_ || exists.code == 213) && there && back;
+  return (!server_.offersSize || exists.code == 213) && there && back;
 }
 
 CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& temporary,
                                                         const std::string& remoteName) {
   // The size is checked while the old copy is still there to keep.
   Reply size;
-  if (offersSize_ && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
+  if (server_.offersSize && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
   if (!SizeMatches(size)) return GiveUp(temporary);
   // Once the size matched, the delete and both halves of the rename travel together: a refused
   // RNFR only turns its RNTO into a refusal too.
@@ -293,8 +293,8 @@ bool CFtpConnection::RenameTo(const std::string& remoteName, Reply* reply,
                               const std::string& before, Reply* earlier, int earlierCount) {
   // The next upload's port goes with the rename, so that upload starts without a wait: our
   // listening port in active mode, the server's in passive mode.
-  const bool armPort = !passive_ && !fixedDataPort_ && dataListener_.socket.IsOpen();
-  const bool armPassive = passive_ && !noEpsv_;
+  const bool armPort = !server_.passive && !server_.fixedDataPort && dataListener_.socket.IsOpen();
+  const bool armPassive = server_.passive && !server_.noEpsv;
   const std::string port = armPort      ? CommandLine(dataPortVerb_, dataPortArgument_)
                            : armPassive ? CommandLine("EPSV", "")
                                         : "";
@@ -340,7 +340,7 @@ CFtpConnection::Sent CFtpConnection::SendTo(const std::string& localPath, const 
   const Sent sent = Upload(localPath, name);
   // Some servers connect as soon as they have the port, others late for a transfer that failed;
   // a fresh port for the next file keeps such a connection from being taken for it.
-  if (sent != Sent::Done || fixedDataPort_) CloseListener();
+  if (sent != Sent::Done || server_.fixedDataPort) CloseListener();
   return sent;
 }
 
@@ -349,7 +349,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   DataChannel data;
   std::string openError;
   Reply reply;
-  if (passive_) {
+  if (server_.passive) {
     if (!file.Open(localPath, &openError)) return FailedWith(openError);
     const Sent connected = ConnectPassive(&data);
     if (connected != Sent::Done) return connected;
@@ -373,8 +373,10 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   // A plain passive upload does not wait for the go-ahead: the connection is ours already, and
   // what is sent early waits in it until the server reads. TLS must wait, as the server starts
   // its side of the handshake only then.
-  const bool early = passive_ && !dataSecure_;
-  const Sent started = early ? Sent::Done : passive_ ? AwaitGoAhead() : AcceptDataConnection(&data);
+  const bool early = server_.passive && !dataSecure_;
+  const Sent started = early             ? Sent::Done
+                       : server_.passive ? AwaitGoAhead()
+                                         : AcceptDataConnection(&data);
   if (started != Sent::Done) return started;
   if (!SecureData(&data)) {
     dataFailed_ = true;
@@ -412,7 +414,7 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   }
   if (!reply.IsPositive()) {
     FailWithReply(reply);
-    return reply.code == kTransferAborted && !passive_ ? Sent::NoPortMode : Sent::Failed;
+    return reply.code == kTransferAborted && !server_.passive ? Sent::NoPortMode : Sent::Failed;
   }
   if (!sendError.empty()) return FailedWith("Sending the file failed: " + sendError);
   return Sent::Done;
@@ -433,7 +435,7 @@ CFtpConnection::Sent CFtpConnection::Refusal(const Reply& reply) {
   if (!control_.IsOpen()) return Sent::Lost;
   if (reply.code == kDataConnectionFailed || reply.code == kTransferAborted) {
     dataFailed_ = true;
-    return passive_ ? Sent::Failed : Sent::NoPortMode;
+    return server_.passive ? Sent::Failed : Sent::NoPortMode;
   }
   if (reply.IsPositive()) Fail("The server ended the transfer before it began: " + reply.Line());
   return reply.code >= 500 ? Sent::Refused : Sent::Failed;
@@ -470,7 +472,7 @@ CFtpConnection::Sent CFtpConnection::AcceptDataConnection(DataChannel* channel) 
         // the server connects from a fixed port.
         if (taken.peerPort < kFirstPrivilegedPort || taken.peerPort == address_.port - 1 ||
             taken.peerPort == lastDataPeerPort_) {
-          fixedDataPort_ = true;
+          server_.fixedDataPort = true;
         }
         lastDataPeerPort_ = taken.peerPort;
         *data = std::move(taken.socket);
@@ -496,13 +498,13 @@ CFtpConnection::Sent CFtpConnection::ConnectPassive(DataChannel* data) {
   Reply reply;
   int port = passivePort_;
   passivePort_ = 0;
-  if (port == 0 && !noEpsv_) {
+  if (port == 0 && !server_.noEpsv) {
     if (!Exchange("EPSV", "", &reply)) return Sent::Lost;
     if (reply.code == 229) port = PassivePort(reply);
     // A server that does not know EPSV may still know PASV (IPv4 only).
-    noEpsv_ = port == 0 && reply.code >= 500;
+    server_.noEpsv = port == 0 && reply.code >= 500;
   }
-  if (port == 0 && noEpsv_ && peerAddress_.find(':') == std::string::npos) {
+  if (port == 0 && server_.noEpsv && peerAddress_.find(':') == std::string::npos) {
     if (!Exchange("PASV", "", &reply)) return Sent::Lost;
     if (reply.code == 227) port = PassivePort(reply);
   }
