@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "backup/upload_pool.h"
 #include "files/file_find.h"
 #include "files/file_name.h"
+#include "files/file_size.h"
 #include "files/text.h"
 #include "ftp/internet_session.h"
 
@@ -48,16 +47,9 @@ struct FailedUpload {
 struct Item {
   std::string path;
   std::string remoteName;
-  std::uint64_t size = 0;
   std::string refusal;  // empty for a file to send
   bool folder = false;
 };
-
-std::uint64_t SizeOf(const std::string& utf8Path) {
-  std::error_code failed;
-  const std::uintmax_t size = std::filesystem::file_size(std::filesystem::u8path(utf8Path), failed);
-  return failed ? 0 : static_cast<std::uint64_t>(size);
-}
 
 // What every further connection of a run needs to be opened without asking the user anything.
 struct ConnectionPlan {
@@ -176,17 +168,17 @@ class Uploader {
     Item item;
     item.path = localPath;
     item.remoteName = remoteName;
-    item.size = SizeOf(localPath);
     items_.push_back(item);
-    jobs_.push_back({localPath, remoteName});
-    sizes_.push_back(item.size);
+    backup::UploadJob job{localPath, remoteName};
+    LocalFileSize(localPath, &job.size);
+    jobs_.push_back(job);
   }
   void Refuse(const std::string& entry, const std::string& reason) {
-    items_.push_back({entry, "", 0, reason, false});
+    items_.push_back({entry, "", reason, false});
     ++refused_;
   }
   void RefuseFolder(const std::string& entry, const std::string& reason) {
-    items_.push_back({entry, "", 0, reason, true});
+    items_.push_back({entry, "", reason, true});
   }
   // Sends every job over up to a few connections, first among them, until the end, a stop, or
   // too many data connections failing in a row.
@@ -204,7 +196,6 @@ class Uploader {
   ProgressTally tally_;
   std::vector<Item> items_;
   std::vector<backup::UploadJob> jobs_;
-  std::vector<std::uint64_t> sizes_;
   std::vector<FailedUpload> failures_;
   // Each remote name of the run, with the local file that goes under it.
   std::map<std::string, std::string> remoteNames_;
@@ -218,7 +209,7 @@ class Uploader {
 
 void Uploader::SendAll(std::unique_ptr<CFtpConnection> first, const ConnectionPlan& plan) {
   std::uint64_t total = 0;
-  for (const std::uint64_t size : sizes_) total += size;
+  for (const backup::UploadJob& job : jobs_) total += job.size;
   tally_.Begin(static_cast<int>(jobs_.size()), total);
   const auto moved = [this](std::uint64_t bytesOfFile) { tally_.Moved(bytesOfFile); };
   first->SetProgress(moved);
@@ -241,7 +232,7 @@ void Uploader::SendAll(std::unique_ptr<CFtpConnection> first, const ConnectionPl
 }
 
 void Uploader::Ended(std::size_t index, const backup::UploadResult& result) {
-  tally_.Finished(sizes_[index]);
+  tally_.Finished(jobs_[index].size);
   if (result.ok) {
     ++sent_;
     dataFailuresInRow_ = 0;

@@ -7,7 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "files/file_size.h"
 #include "net/stop.h"
 
 namespace backup {
@@ -65,9 +64,6 @@ UploadPool::UploadPool(ConnectionFactory open, int maxConnections)
 std::vector<UploadResult> UploadPool::Run(const std::vector<UploadJob>& jobs,
                                           std::unique_ptr<CFtpConnection> first) {
   jobs_ = &jobs;
-  // A file that cannot be looked at counts as small; its upload then fails with the reason.
-  sizes_.assign(jobs.size(), 0);
-  for (std::size_t i = 0; i < jobs.size(); ++i) LocalFileSize(jobs[i].localPath, &sizes_[i]);
   results_.assign(jobs.size(), UploadResult());
   next_ = 0;
   inFlight_ = 0;
@@ -189,7 +185,7 @@ void UploadPool::Finish(std::size_t index, const UploadResult& result) {
   --inFlight_;
   namesInFlight_.erase(namesInFlight_.find((*jobs_)[index].remoteName));
   if (Alone(index)) aloneInFlight_ = false;
-  if (hooks_.finished) hooks_.finished(index, sizes_[index], results_[index]);
+  if (hooks_.finished) hooks_.finished(index, (*jobs_)[index].size, results_[index]);
   changed_.notify_all();
 }
 

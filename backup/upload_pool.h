@@ -35,6 +35,9 @@ constexpr int kFullServerPauseMs = 3000;
 struct UploadJob {
   std::string localPath;   // UTF-8
   std::string remoteName;  // UTF-8, in the connection's current directory
+  // Bytes, as looked up before the run; a file that could not be looked at counts as small (its
+  // upload then fails with the reason).
+  std::uint64_t size = 0;
 };
 
 struct UploadResult {
@@ -108,7 +111,7 @@ class UploadPool {
   void Counted(int change);
   void Leave(bool hadConnection);
   bool Stopped() const;
-  bool Alone(std::size_t index) const { return sizes_[index] > kAloneUploadBytes; }
+  bool Alone(std::size_t index) const { return (*jobs_)[index].size > kAloneUploadBytes; }
   // The same name in flight twice would share one temporary name on the server.
   bool NameBusy(std::size_t index) const {
     return namesInFlight_.count((*jobs_)[index].remoteName) != 0;
@@ -123,7 +126,6 @@ class UploadPool {
   std::mutex mutex_;
   std::condition_variable changed_;
   const std::vector<UploadJob>* jobs_ = nullptr;
-  std::vector<std::uint64_t> sizes_;
   std::vector<UploadResult> results_;
   std::size_t next_ = 0;
   int working_ = 0;  // workers still taking files

@@ -13,13 +13,6 @@
 
 namespace {
 
-RegistryValue Raw(std::uint32_t type, const std::string& data) {
-  RegistryValue value;
-  value.type = type;
-  value.data = data;
-  return value;
-}
-
 std::string Listed(const std::vector<CertificateRecord>& records) {
   std::string text;
   for (const CertificateRecord& r : records) {

@@ -10,6 +10,14 @@
 
 #include "settings/registry.h"
 
+// A stored value of any type, as the system would hand it back.
+inline RegistryValue Raw(std::uint32_t type, const std::string& data) {
+  RegistryValue value;
+  value.type = type;
+  value.data = data;
+  return value;
+}
+
 // Values of one key in memory. Names enumerate in sorted order, so FileListEntry10 comes before
 // FileListEntry2, as an enumeration order need not follow the index.
 struct FakeKeyData {

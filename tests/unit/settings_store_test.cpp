@@ -12,13 +12,6 @@
 
 namespace {
 
-RegistryValue Raw(std::uint32_t type, const std::string& data) {
-  RegistryValue value;
-  value.type = type;
-  value.data = data;
-  return value;
-}
-
 RegistryValue Sz(const std::string& text) { return Raw(kRegSz, text + '\0'); }
 
 bool IsShiftJisLeadByte(unsigned char byte) {

@@ -59,7 +59,7 @@ std::vector<UploadJob> MakeJobs(const TempDir& dir, int count,
                              static_cast<unsigned>(i));
     ftptest::WriteFile(dir / name, bytes);
     (*sent)[name] = bytes;
-    jobs.push_back({dir / name, name});
+    jobs.push_back({dir / name, name, bytes.size()});
   }
   return jobs;
 }
