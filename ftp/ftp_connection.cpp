@@ -1,5 +1,7 @@
 #include "ftp/ftp_connection.h"
 
+#include <algorithm>
+
 #include "files/text.h"
 #include "net/deadline.h"
 #include "net/stop.h"
@@ -261,9 +263,7 @@ bool CFtpConnection::Reconnect() {
   int pause = reconnectPauseMs_;
   for (int attempt = 0; attempt < ftp::kReconnectTries; ++attempt) {
     if (!net::PauseUnlessStopped(pause)) return Fail(net::kStoppedText);
-    pause = pause * 2 < reconnectPauseMs_ * ftp::kReconnectPauseGrowth
-                ? pause * 2
-                : reconnectPauseMs_ * ftp::kReconnectPauseGrowth;
+    pause = std::min(pause * 2, reconnectPauseMs_ * ftp::kReconnectPauseGrowth);
     if (Connect(address_) && Login(user_, password_) &&
         (directory_.empty() || ExchangeExpectingPositive("CWD", directory_))) {
       return true;
