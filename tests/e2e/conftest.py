@@ -206,6 +206,9 @@ def quillory(wine_session, driver, request):
     def start(settings=None, first_run=False, args=(), cwd=None, exe=None, wait_main=True, env=None,
               keep=False, loader=None):
         """keep=True starts the program again on whatever the key holds now."""
+        # A window of an earlier test's copy would make this start a second copy, which ends at once.
+        if not any(app.running() for app in apps):
+            assert driver.call("wait-gone", MAIN_CAPTION, "15000") == "1", "an earlier copy still runs"
         if not keep:
             driver.call("reg-delete-key", "HKCU", SETTINGS_KEY)
         if not first_run and not keep:
@@ -217,6 +220,7 @@ def quillory(wine_session, driver, request):
         apps.append(app)
         if wait_main:
             app.wait_main()
+            assert app.running(), "the program ended at once, as a second copy does"
         return app
 
     yield start

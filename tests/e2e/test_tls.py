@@ -11,7 +11,7 @@ from collections import namedtuple
 
 import pytest
 
-from quillory_e2e import SERVER_EDIT, SETTINGS_KEY, TEST_SETTINGS, wine_path
+from quillory_e2e import SERVER_EDIT, SETTINGS_KEY, TEST_SETTINGS, DriverError, wine_path
 from test_transfer import make_files, run_test_settings
 
 CHANGED = "The server's certificate has changed since the last backup."
@@ -206,7 +206,10 @@ def test_server_that_someone_on_the_path_could_fake_gets_no_file(quillory, ftp_s
     data = make_files(workdir / "data", {"a.txt": b"first", "b.txt": b"second"})
     app = start(quillory, server, server.address, data)
     app.click(TEST_SETTINGS)
-    buttons, text = app.message_box(timeout=30)
+    try:
+        buttons, text = app.message_box(timeout=30)
+    except DriverError as error:
+        raise AssertionError(f"{error}; the server logged:\n{server.log()[-4000:]}") from None
     assert buttons == ["ok"] and said in text, text
     app.answer("ok")
     assert app.no_message_box()
