@@ -170,15 +170,28 @@ class CFtpConnection {
   template <class Step>
   bool WithReconnect(Step step);
 
+  // The safe replace of one file, step by step.
   bool Store(const std::string& localPath, const std::string& remoteName);
+  // Its upload to the temporary name; after a failure or a stop, nothing of it is left behind.
+  bool StoreTemporary(const std::string& localPath, const std::string& temporary);
   // Stores under the real name, for a server that renames nothing.
-  bool StoreDirect(const std::string& localPath, const std::string& remoteName);
+  bool StoreUnderRealName(const std::string& localPath, const std::string& remoteName);
   // One upload, in passive mode when the server cannot reach us in active mode.
-  Sent Transfer(const std::string& localPath, const std::string& name, bool temporary);
+  Sent UploadInEitherMode(const std::string& localPath, const std::string& name, bool temporary);
   // After a stop: the upload in flight is given up on.
   bool Abandon(const std::string& temporary);
-  Sent SendTo(const std::string& localPath, const std::string& name);
+  // One upload in the current mode; the data port is given up after a failure.
   Sent Upload(const std::string& localPath, const std::string& name);
+  Sent SendOverDataConnection(const std::string& localPath, const std::string& name);
+  // Opens the local file and the data connection and sends STOR; Done when the data may go.
+  // early: sent without waiting for the go-ahead.
+  Sent StartUpload(const std::string& localPath, const std::string& name, LocalFile* file,
+                   DataChannel* data, bool* early);
+  // The STOR's final answer, and with sized (the name whose size was asked as the data ended) the
+  // size's too, kept for AskSize when it came after the transfer's.
+  bool ReadTransferAnswer(ftp::Reply* reply, bool* wentAhead, const std::string& sized);
+  // The size of a name on the server: the answer that came with the transfer's, or asked now.
+  bool AskSize(const std::string& name, ftp::Reply* size);
   Sent FailedWith(const std::string& reason);
   // What a negative (or early positive) answer to STOR means for the upload.
   Sent Refusal(const ftp::Reply& reply);
@@ -270,4 +283,7 @@ class CFtpConnection {
   // Likewise in passive mode: the port the server opened for the next upload, 0 when none.
   int passivePort_ = 0;
   std::uint64_t bytesSent_ = 0;
+  // The answer to the size asked as the last upload's data ended (code 0 when none), and its name.
+  ftp::Reply sizeAhead_;
+  std::string sizeAheadOf_;
 };

@@ -18,6 +18,7 @@ constexpr int kCommandNotImplemented = 502;
 // Any size a file can have (2^64 has 20 digits).
 constexpr std::size_t kMaxSizeDigits = 19;
 constexpr int kCommandOkay = 200;
+constexpr int kSizeFollows = 213;
 // How much of the file goes out between reports of progress: a moving bar within a big file,
 // without a report per socket send.
 constexpr std::size_t kProgressPieceBytes = 256 * 1024;
@@ -79,7 +80,8 @@ bool SizeOf(const ftp::Reply& reply, std::uint64_t* size) {
   const std::size_t first = 4;  // past "213 "
   const std::size_t end = reply.text.find_first_not_of("0123456789", first);
   const std::size_t digits = (end == std::string::npos ? reply.text.size() : end) - first;
-  if (reply.code != 213 || reply.text.size() <= first || digits == 0 || digits > kMaxSizeDigits ||
+  if (reply.code != kSizeFollows || reply.text.size() <= first || digits == 0 ||
+      digits > kMaxSizeDigits ||
       (end != std::string::npos && reply.text.find_first_not_of(' ', end) != std::string::npos)) {
     return false;
   }
@@ -136,13 +138,31 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
   if (ftp::HasLineBreak(remoteName) || ftp::HasLineBreak(localPath)) {
     return Fail("A name that contains a line break cannot be sent to the server");
   }
-  if (server_.replace == Replace::Direct) return StoreDirect(localPath, remoteName);
+  if (server_.replace == Replace::Direct) return StoreUnderRealName(localPath, remoteName);
+  // 1. The temporary name, one per target: an interrupted run's leftover is stored over.
   const std::string temporary = TemporaryName(remoteName, "");
-  // The connection was lost after the old copy was deleted: the complete upload is put in its
-  // place, not sent again over itself.
-  if (temporary == keptUpload_) return DeleteThenRename(temporary, remoteName) == Placed::Done;
+  // 2. Store the file there, unless the connection was lost after the old copy was deleted: the
+  //    complete upload then goes in its place, not sent again over itself.
+  if (temporary != keptUpload_ && !StoreTemporary(localPath, temporary)) return false;
+  // 3. Check that the server holds every byte, while the old copy is still there to keep.
+  Reply size;
+  if (server_.offersSize && !AskSize(temporary, &size)) return false;
+  if (!SizeMatches(size)) {
+    GiveUp(temporary);
+    return false;
+  }
+  // 4. Put it in the old copy's place; the next upload's port goes along.
+  const Placed placed = PutInPlace(temporary, remoteName);
+  if (placed != Placed::NoRenaming) return placed == Placed::Done;
+  // 5. A server that renames nothing takes files under their real name only.
+  server_.replace = Replace::Direct;
+  Remove(temporary);
+  return StoreUnderRealName(localPath, remoteName);
+}
+
+bool CFtpConnection::StoreTemporary(const std::string& localPath, const std::string& temporary) {
   dataFailed_ = false;
-  const Sent sent = Transfer(localPath, temporary, true);
+  const Sent sent = UploadInEitherMode(localPath, temporary, true);
   if (net::StopRequested()) return Abandon(temporary);
   if (sent == Sent::Refused) {
     // Not taken for a server that allows no temporary names: 553 also stands for a full disk,
@@ -152,36 +172,30 @@ bool CFtpConnection::Store(const std::string& localPath, const std::string& remo
     GiveUp(temporary);
     return false;
   }
-  if (sent != Sent::Done) {
-    if (control_.IsOpen()) Remove(temporary);
-    return false;
-  }
-  const Placed placed = PutInPlace(temporary, remoteName);
-  if (placed != Placed::NoRenaming) return placed == Placed::Done;
-  // The server renames nothing: store under the real name, the one thing it allows.
-  server_.replace = Replace::Direct;
-  Remove(temporary);
-  return StoreDirect(localPath, remoteName);
+  if (sent == Sent::Done) return true;
+  if (control_.IsOpen()) Remove(temporary);
+  return false;
 }
 
-bool CFtpConnection::StoreDirect(const std::string& localPath, const std::string& remoteName) {
+bool CFtpConnection::StoreUnderRealName(const std::string& localPath,
+                                        const std::string& remoteName) {
   dataFailed_ = false;
-  const Sent sent = Transfer(localPath, remoteName, false);
+  const Sent sent = UploadInEitherMode(localPath, remoteName, false);
   // Stopped: what reached the real name stays, there is nothing of ours to remove.
   if (net::StopRequested()) return Abandon("");
   if (sent != Sent::Done) return false;
   if (!server_.offersSize) return true;
   Reply size;
-  if (!Exchange("SIZE", remoteName, &size)) return false;
+  if (!AskSize(remoteName, &size)) return false;
   return SizeMatches(size) ||
          Fail(lastError_ +
               "; this server takes files under their real name only, so the copy "
               "there is not whole");
 }
 
-CFtpConnection::Sent CFtpConnection::Transfer(const std::string& localPath, const std::string& name,
-                                              bool temporary) {
-  Sent sent = SendTo(localPath, name);
+CFtpConnection::Sent CFtpConnection::UploadInEitherMode(const std::string& localPath,
+                                                        const std::string& name, bool temporary) {
+  Sent sent = Upload(localPath, name);
   if (sent != Sent::NoPortMode || server_.passive) return sent;
   // Behind NAT the server cannot reach us: passive mode from here on.
   const std::string activeError = lastError_;
@@ -192,7 +206,7 @@ CFtpConnection::Sent CFtpConnection::Transfer(const std::string& localPath, cons
     // ends (vsftpd: a minute); a file made anew under that name is not the one it holds.
     if (temporary) Remove(name);
   }
-  sent = SendTo(localPath, name);
+  sent = Upload(localPath, name);
   if (sent != Sent::NoPortMode) return sent;
   // Nor can we reach it: active mode stays, and this file fails for the first reason.
   server_.passive = false;
@@ -220,13 +234,7 @@ bool CFtpConnection::Abandon(const std::string& temporary) {
 CFtpConnection::Placed CFtpConnection::PutInPlace(const std::string& temporary,
                                                   const std::string& remoteName) {
   if (server_.replace == Replace::DeleteThenRename) return DeleteThenRename(temporary, remoteName);
-  // The size is asked alone, so its reply is not held back behind another one (a server may keep
-  // a second small reply until the first is acknowledged). Once it matched, both halves of the
-  // rename and the next upload's port travel together: a refused RNFR only turns its RNTO into a
-  // refusal too.
-  Reply size;
-  if (server_.offersSize && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
-  if (!SizeMatches(size)) return GiveUp(temporary);
+  // Both halves of the rename travel together: a refused RNFR only turns its RNTO into a refusal.
   Reply from;
   Reply to;
   if (!Usable() || !RenameTo(remoteName, &to, CommandLine("RNFR", temporary), &from, 1)) {
@@ -261,17 +269,13 @@ bool CFtpConnection::RefusesOnlyRenameOver(const std::string& temporary,
   const bool there = replies[2].IsPositive();
   const bool back = replies[4].IsPositive();
   if (there && !back) Remove(aside);
-  return (!server_.offersSize || exists.code == 213) && there && back;
+  return (!server_.offersSize || exists.code == kSizeFollows) && there && back;
 }
 
 CFtpConnection::Placed CFtpConnection::DeleteThenRename(const std::string& temporary,
                                                         const std::string& remoteName) {
-  // The size is checked while the old copy is still there to keep.
-  Reply size;
-  if (server_.offersSize && !Exchange("SIZE", temporary, &size)) return Placed::Failed;
-  if (!SizeMatches(size)) return GiveUp(temporary);
-  // Once the size matched, the delete and both halves of the rename travel together: a refused
-  // RNFR only turns its RNTO into a refusal too.
+  // The delete and both halves of the rename travel together: a refused RNFR only turns its RNTO
+  // into a refusal too.
   Reply earlier[2];  // DELE, RNFR
   Reply to;
   if (!Usable()) return Placed::Failed;
@@ -336,57 +340,21 @@ void CFtpConnection::Remove(const std::string& name) {
   lastError_ = error;
 }
 
-CFtpConnection::Sent CFtpConnection::SendTo(const std::string& localPath, const std::string& name) {
-  const Sent sent = Upload(localPath, name);
+CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const std::string& name) {
+  const Sent sent = SendOverDataConnection(localPath, name);
   // Some servers connect as soon as they have the port, others late for a transfer that failed;
   // a fresh port for the next file keeps such a connection from being taken for it.
   if (sent != Sent::Done || server_.fixedDataPort) CloseListener();
   return sent;
 }
 
-CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const std::string& name) {
+CFtpConnection::Sent CFtpConnection::SendOverDataConnection(const std::string& localPath,
+                                                            const std::string& name) {
   LocalFile file;
   DataChannel data;
-  std::string openError;
-  Reply reply;
-  if (server_.passive) {
-    if (!file.Open(localPath, &openError)) return FailedWith(openError);
-    const Sent connected = ConnectPassive(&data);
-    if (connected != Sent::Done) return connected;
-  } else {
-    const bool armed = portArmed_ && dataListener_.socket.IsOpen();
-    portArmed_ = false;
-    if (!armed && (!OpenDataListener() || !SendCommand(dataPortVerb_, dataPortArgument_))) {
-      return Sent::Lost;
-    }
-    // The local file is opened while the server answers, and before STOR: a file that cannot be
-    // read must not leave an empty copy on the server.
-    const bool opened = file.Open(localPath, &openError);
-    if (!armed && !ReadFinalReply(&reply)) return Sent::Lost;
-    if (!armed && !reply.IsPositive()) {
-      FailWithReply(reply);
-      return reply.code >= 500 ? Sent::NoPortMode : Sent::Failed;
-    }
-    if (!opened) return FailedWith(openError);
-  }
-  if (!SendCommand("STOR", name)) return Sent::Lost;
-  // A plain passive upload does not wait for the go-ahead: the connection is ours already, and
-  // what is sent early waits in it until the server reads. TLS must wait, as the server starts
-  // its side of the handshake only then.
-  const bool early = server_.passive && !dataSecure_;
-  const Sent started = early             ? Sent::Done
-                       : server_.passive ? AwaitGoAhead()
-                                         : AcceptDataConnection(&data);
+  bool early = false;
+  const Sent started = StartUpload(localPath, name, &file, &data, &early);
   if (started != Sent::Done) return started;
-  if (!SecureData(&data)) {
-    dataFailed_ = true;
-    data.Finish(false, timeoutMs_);
-    Reply answer;
-    if (!ReadFinalReply(&answer)) return Sent::Lost;
-    SessionReuseRefused(answer);
-    return Sent::Failed;
-  }
-
   std::string readError;
   std::string sendError;
   const bool sent = SendFile(file, data, &readError, &sendError);
@@ -395,8 +363,12 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   file.Close();
   // The server's answer to a file given up on is read with the rest of the stop's replies.
   if (!sent && net::StopRequested()) return Sent::Failed;
+  // The size check's question goes out with the end of the data: both answers come in one round
+  // trip.
+  const bool sizeAsked = sent && server_.offersSize && SendCommand("SIZE", name);
   bool wentAhead = !early;
-  const bool answered = ReadFinalReply(&reply, &wentAhead);
+  Reply reply;
+  const bool answered = ReadTransferAnswer(&reply, &wentAhead, sizeAsked ? name : "");
   // Without a go-ahead, a negative answer is the server's refusal of the STOR itself.
   if (answered && !wentAhead && !reply.IsPositive()) return Refusal(reply);
   if (!readError.empty()) {
@@ -409,15 +381,79 @@ CFtpConnection::Sent CFtpConnection::Upload(const std::string& localPath, const 
   }
   if (SessionReuseRefused(reply)) return Sent::Failed;
   // The data connection was ours and broke: the server's answer to that says no more.
-  if (!reply.IsPositive() && !sendError.empty()) {
-    return FailedWith("Sending the file failed: " + sendError);
-  }
-  if (!reply.IsPositive()) {
-    FailWithReply(reply);
-    return reply.code == kTransferAborted && !server_.passive ? Sent::NoPortMode : Sent::Failed;
-  }
   if (!sendError.empty()) return FailedWith("Sending the file failed: " + sendError);
-  return Sent::Done;
+  if (reply.IsPositive()) return Sent::Done;
+  FailWithReply(reply);
+  return reply.code == kTransferAborted && !server_.passive ? Sent::NoPortMode : Sent::Failed;
+}
+
+CFtpConnection::Sent CFtpConnection::StartUpload(const std::string& localPath,
+                                                 const std::string& name, LocalFile* file,
+                                                 DataChannel* data, bool* early) {
+  // The local file is opened before STOR: a file that cannot be read must not leave an empty
+  // copy on the server. In active mode it is opened while the server answers the port.
+  std::string openError;
+  if (server_.passive) {
+    if (!file->Open(localPath, &openError)) return FailedWith(openError);
+    const Sent connected = ConnectPassive(data);
+    if (connected != Sent::Done) return connected;
+  } else {
+    const bool armed = portArmed_ && dataListener_.socket.IsOpen();
+    portArmed_ = false;
+    if (!armed && (!OpenDataListener() || !SendCommand(dataPortVerb_, dataPortArgument_))) {
+      return Sent::Lost;
+    }
+    const bool opened = file->Open(localPath, &openError);
+    Reply reply;
+    if (!armed && !ReadFinalReply(&reply)) return Sent::Lost;
+    if (!armed && !reply.IsPositive()) {
+      FailWithReply(reply);
+      return reply.code >= 500 ? Sent::NoPortMode : Sent::Failed;
+    }
+    if (!opened) return FailedWith(openError);
+  }
+  if (!SendCommand("STOR", name)) return Sent::Lost;
+  // A plain passive upload does not wait for the go-ahead: the connection is ours already, and
+  // what is sent early waits in it until the server reads. TLS must wait, as the server starts
+  // its side of the handshake only then.
+  *early = server_.passive && !dataSecure_;
+  const Sent started = *early            ? Sent::Done
+                       : server_.passive ? AwaitGoAhead()
+                                         : AcceptDataConnection(data);
+  if (started != Sent::Done || SecureData(data)) return started;
+  dataFailed_ = true;
+  data->Finish(false, timeoutMs_);
+  Reply answer;
+  if (!ReadFinalReply(&answer)) return Sent::Lost;
+  SessionReuseRefused(answer);
+  return Sent::Failed;
+}
+
+bool CFtpConnection::ReadTransferAnswer(Reply* reply, bool* wentAhead, const std::string& sized) {
+  sizeAhead_ = Reply();
+  if (!ReadFinalReply(reply, wentAhead)) return false;
+  if (sized.empty()) return true;
+  Reply second;
+  if (!ReadFinalReply(&second, wentAhead)) return false;
+  // A server that answers the size while it still writes the file (or refuses to then) comes
+  // first with that answer, which says nothing: the size is asked again once the file is whole.
+  const bool sizeFirst =
+      reply->code == kSizeFollows ||
+      (!reply->IsPositive() && second.IsPositive() && second.code != kSizeFollows);
+  if (sizeFirst) {
+    *reply = second;
+  } else {
+    sizeAhead_ = second;
+    sizeAheadOf_ = sized;
+  }
+  return true;
+}
+
+bool CFtpConnection::AskSize(const std::string& name, Reply* size) {
+  const bool answered = sizeAhead_.code != 0 && sizeAheadOf_ == name;
+  if (answered) *size = sizeAhead_;
+  sizeAhead_ = Reply();
+  return answered || Exchange("SIZE", name, size);
 }
 
 CFtpConnection::Sent CFtpConnection::FailedWith(const std::string& reason) {

@@ -71,6 +71,8 @@ def parse_args():
                         help="answer every SIZE with 213 and TEXT; an empty TEXT: a bare 213")
     parser.add_argument("--wrong-size-from", type=int, default=0, metavar="N",
                         help="from the Nth SIZE on, count one byte less than the file holds")
+    parser.add_argument("--answer-during-transfer", action="store_true",
+                        help="answer the command that follows STOR before the file is written")
     parser.add_argument("--no-rename-onto", metavar="NAME",
                         help="refuse to rename anything onto NAME")
     parser.add_argument("--drop-after-dele", metavar="NAME",
@@ -163,30 +165,32 @@ class Session:
         if not self.greet():
             return
         while True:
-            line = self.read_line()
-            if line is None:
+            if not self.answer(self.read_line()):
                 return
-            self.record(line)
-            verb, _, argument = line.partition(" ")
-            verb = verb.upper()
-            if verb in self.stall:
-                time.sleep(STALL_SECONDS)
-                return
-            if verb in self.fail:
-                code, _, text = self.fail[verb].partition(":")
-                code = int(code)
-                self.reply(code, text or "%s refused by request" % verb)
-                if code == 421:
-                    return
-                continue
-            handler = getattr(self, "do_" + verb, None)
-            if self.options.no_features and verb in ("FEAT", "SIZE", "RNFR", "RNTO", "DELE", "EPSV",
-                                                     "PASV", "OPTS"):
-                handler = None
-            if handler is None:
-                self.reply(502, "Command not implemented")
-            elif handler(argument) is False:
-                return
+
+    def answer(self, line):
+        """Handles one command line; False when the session ends."""
+        if line is None:
+            return False
+        self.record(line)
+        verb, _, argument = line.partition(" ")
+        verb = verb.upper()
+        if verb in self.stall:
+            time.sleep(STALL_SECONDS)
+            return False
+        if verb in self.fail:
+            code, _, text = self.fail[verb].partition(":")
+            code = int(code)
+            self.reply(code, text or "%s refused by request" % verb)
+            return code != 421
+        handler = getattr(self, "do_" + verb, None)
+        if self.options.no_features and verb in ("FEAT", "SIZE", "RNFR", "RNTO", "DELE", "EPSV",
+                                                 "PASV", "OPTS"):
+            handler = None
+        if handler is None:
+            self.reply(502, "Command not implemented")
+            return True
+        return handler(argument) is not False
 
     def do_USER(self, argument):
         if self.options.user_is_enough:
@@ -383,6 +387,7 @@ class Session:
             time.sleep(STALL_SECONDS)
             return False
         received = 0
+        held = []
         with open(self.inside(argument), "wb") as target:
             while True:
                 try:
@@ -394,7 +399,9 @@ class Session:
                     break
                 if self.options.trickle:
                     time.sleep(len(chunk) / self.options.trickle)
-                target.write(chunk)
+                held.append(chunk)
+                if not self.options.answer_during_transfer:
+                    target.write(held.pop())
                 received += len(chunk)
                 if received >= CUT_AFTER_BYTES and self.options.cut != "none":
                     # A reset, as a crashing server would leave it.
@@ -406,6 +413,10 @@ class Session:
                         return False
                     self.reply(426, "Connection closed; transfer aborted")
                     return True
+            if held:
+                # As a server that reads commands while it still writes the file.
+                self.answer(self.read_line())
+                target.writelines(held)
         data.close()
         if "FINAL" in self.stall:
             time.sleep(STALL_SECONDS)

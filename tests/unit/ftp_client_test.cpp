@@ -489,10 +489,13 @@ TEST_F(FaultTest, SafeReplaceLearnsOnlyFromUnambiguousReplies) {
       {{"--wrong-size-from", "1"}, kOld, kOld, false, kept},
       // The temporary file's size is the first, the real name's in direct mode the second.
       {{"--fail", "RNFR=502", "--wrong-size-from", "2"}, kAny, kAny, true, kept},
-      // The third size is the one asked before the first delete.
-      {{"--no-rename-over", "--wrong-size-from", "3"}, kOld, kOld, false, kept},
+      // The third size is the second file's, asked before its old copy is deleted.
+      {{"--no-rename-over", "--wrong-size-from", "3"}, kNew, kOld, false, ""},
       {{"--size-reply", ""}, kNew, kNew, false, ""},  // no number: nothing to check
       {{"--size-reply", "1 byte or so"}, kNew, kNew, false, ""},
+      // A size answered before the file was written says nothing: it is asked again, and checked.
+      {{"--answer-during-transfer"}, kNew, kNew, false, ""},
+      {{"--answer-during-transfer", "--wrong-size-from", "2"}, kOld, kOld, false, kept},
   };
 
   const std::string bigBytes = RandomBytes(kTableFileBytes, 12);
