@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -140,11 +141,15 @@ HWND FindWindowOrFail(const std::string& caption) {
   return found.front();
 }
 
-// The pop-up menu being tracked (menus are windows of class #32768 while open).
-HWND OpenMenuOrFail() {
+// The pop-up menu being tracked (menus are windows of class #32768 while open), or null.
+HWND OpenMenu() {
   HWND menuWindow = ::FindWindowA("#32768", nullptr);
-  if (menuWindow == nullptr || !::IsWindowVisible(menuWindow)) throw Failure{"no menu is open"};
-  return menuWindow;
+  return menuWindow != nullptr && ::IsWindowVisible(menuWindow) ? menuWindow : nullptr;
+}
+
+HWND OpenMenuOrFail() {
+  if (HWND menuWindow = OpenMenu()) return menuWindow;
+  throw Failure{"no menu is open"};
 }
 
 BOOL CALLBACK TakeListView(HWND hwnd, LPARAM param) {
@@ -289,7 +294,9 @@ class Args {
 
 std::string Flag(bool value) { return value ? "1" : "0"; }
 
-std::string RectText(const RECT& r) {
+std::string RectText(HWND hwnd) {
+  RECT r;
+  ::GetWindowRect(hwnd, &r);
   return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) +
          " " + std::to_string(r.bottom);
 }
@@ -314,32 +321,20 @@ bool WaitUntil(long long milliseconds, Done done) {
 
 // --- Windows and controls ------------------------------------------------------------------------
 
-std::string WaitWindow(const Args& args) {
-  return Flag(WaitUntil(args.Number(2), [&] { return !FindWindows(args[1]).empty(); }));
-}
-
-std::string WaitVisible(const Args& args) {
+// wait-window, wait-visible or wait-gone CAPTION MS: 1 once a window so captioned is there (and
+// visible), or none is; 0 when MS have passed first.
+std::string Wait(const Args& args) {
   return Flag(WaitUntil(args.Number(2), [&] {
-    for (HWND hwnd : FindWindows(args[1])) {
-      if (::IsWindowVisible(hwnd)) return true;
-    }
-    return false;
+    const std::vector<HWND> found = FindWindows(args[1]);
+    if (args.Verb() == "wait-gone") return found.empty();
+    if (args.Verb() == "wait-window") return !found.empty();
+    return std::any_of(found.begin(), found.end(), [](HWND h) { return ::IsWindowVisible(h); });
   }));
-}
-
-std::string WaitGone(const Args& args) {
-  return Flag(WaitUntil(args.Number(2), [&] { return FindWindows(args[1]).empty(); }));
 }
 
 std::string Foreground(const Args&) {
   HWND hwnd = ::GetForegroundWindow();
   return hwnd == nullptr ? "" : Escape(WindowText(hwnd));
-}
-
-std::string WindowRect(const Args& args) {
-  RECT r;
-  ::GetWindowRect(args.Window(1), &r);
-  return RectText(r);
 }
 
 // Every child: id, class, text, style, dialog-unit-free rectangle in client pixels.
@@ -545,18 +540,6 @@ std::string AnswerBox(const Args& args) {
   return "";
 }
 
-// Whether a pop-up menu is being tracked (class #32768).
-std::string MenuOpen(const Args&) {
-  HWND menuWindow = ::FindWindowA("#32768", nullptr);
-  return Flag(menuWindow != nullptr && ::IsWindowVisible(menuWindow));
-}
-
-std::string MenuRect(const Args&) {
-  RECT r;
-  ::GetWindowRect(OpenMenuOrFail(), &r);
-  return RectText(r);
-}
-
 // Chooses the tracked menu's item arg 1, counting only the items a user can select (separators
 // are skipped), the way the keyboard does: Down onto it, then Return.
 std::string MenuChoose(const Args& args) {
@@ -697,15 +680,15 @@ struct Verb {
 const Verb kVerbs[] = {
     {"ping", [](const Args&) -> std::string { return "pong"; }},
     {"exists", [](const Args& a) { return Flag(!FindWindows(a[1]).empty()); }},
-    {"wait-window", WaitWindow},
-    {"wait-visible", WaitVisible},
-    {"wait-gone", WaitGone},
+    {"wait-window", Wait},
+    {"wait-visible", Wait},
+    {"wait-gone", Wait},
     {"visible", [](const Args& a) { return Flag(::IsWindowVisible(a.Window(1))); }},
     {"iconic", [](const Args& a) { return Flag(::IsIconic(a.Window(1))); }},
     {"enabled", [](const Args& a) { return Flag(::IsWindowEnabled(a.Window(1))); }},
     {"foreground", Foreground},
     {"style", [](const Args& a) { return StyleText(a.Window(1)); }},
-    {"rect", WindowRect},
+    {"rect", [](const Args& a) { return RectText(a.Window(1)); }},
     {"controls", Controls},
     {"get-text", [](const Args& a) { return Escape(WindowText(a.Control(1))); }},
     {"set-text", SetText},
@@ -730,8 +713,8 @@ const Verb kVerbs[] = {
     {"set-time", Time},
     {"msgbox", MsgBox},
     {"answer", AnswerBox},
-    {"menu-open", MenuOpen},
-    {"menu-rect", MenuRect},
+    {"menu-open", [](const Args&) { return Flag(OpenMenu() != nullptr); }},
+    {"menu-rect", [](const Args&) { return RectText(OpenMenuOrFail()); }},
     {"menu-choose", MenuChoose},
     {"menu-close", [](const Args&) { return Post(OpenMenuOrFail(), WM_KEYDOWN, VK_ESCAPE, 1); }},
     {"cursor", Cursor},
