@@ -354,12 +354,6 @@ std::string Controls(const Args& args) {
   return out;
 }
 
-std::string SetText(const Args& args) {
-  std::string text = args[3];
-  SendOrFail(args.Control(1), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  return "";
-}
-
 std::string Click(const Args& args) {
   HWND dialog = args.Window(1);
   HWND button = ItemOrFail(dialog, args[2]);
@@ -395,6 +389,13 @@ std::string PostNumber(const Args& args, UINT message) {
 // `message` with the number in arg 3 to control arg 2 of the window captioned arg 1.
 std::string SendNumber(const Args& args, UINT message) {
   SendOrFail(args.Control(1), message, static_cast<WPARAM>(args.Number(3)), 0);
+  return "";
+}
+
+// `message` with the text in arg 3 to control arg 2 of the window captioned arg 1.
+std::string SendText(const Args& args, UINT message) {
+  const std::string& text = args[3];
+  SendOrFail(args.Control(1), message, 0, reinterpret_cast<LPARAM>(text.c_str()));
   return "";
 }
 
@@ -474,12 +475,6 @@ std::string SelectAllItems(const Args& args) {
   remote.Write(&item);
   SendOrFail(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), remote.Address());
   return std::to_string(SendOrFail(list, LVM_GETSELECTEDCOUNT, 0, 0));
-}
-
-std::string ListAdd(const Args& args) {
-  std::string text = args[3];
-  SendOrFail(args.Control(1), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  return "";
 }
 
 std::string Progress(const Args& args) {
@@ -691,7 +686,7 @@ const Verb kVerbs[] = {
     {"rect", [](const Args& a) { return RectText(a.Window(1)); }},
     {"controls", Controls},
     {"get-text", [](const Args& a) { return Escape(WindowText(a.Control(1))); }},
-    {"set-text", SetText},
+    {"set-text", [](const Args& a) { return SendText(a, WM_SETTEXT); }},
     {"click", Click},
     {"click-wait", ClickWait},
     {"command", [](const Args& a) { return PostNumber(a, WM_COMMAND); }},
@@ -707,7 +702,7 @@ const Verb kVerbs[] = {
     {"list-items", ListItems},
     {"list-select", [](const Args& a) { return SendNumber(a, LB_SETCURSEL); }},
     {"select-all-items", SelectAllItems},
-    {"list-add", ListAdd},
+    {"list-add", [](const Args& a) { return SendText(a, LB_ADDSTRING); }},
     {"progress", Progress},
     {"get-time", Time},
     {"set-time", Time},
