@@ -29,33 +29,29 @@ std::vector<int> TickThrough(int from, int count, int scheduled, bool& armed) {
   return runs;
 }
 
-TEST(ScheduleDecision, ProcessStartsArmedAndRunsAtItsFirstTickInsideTheWindow) {
-  EXPECT_TRUE(scheduleArmed);
-  bool armed = scheduleArmed;
-  EXPECT_TRUE(TakeScheduledRun(Clock(1, 59, 55), Clock(2, 0, 0), armed));
-  EXPECT_FALSE(armed);
-}
-
-TEST(ScheduleDecision, WindowReachesNineSecondsEitherSide) {
-  const int scheduled = Clock(2, 0, 0);
-  for (const int now : {Clock(1, 59, 51), Clock(2, 0, 0), Clock(2, 0, 9)}) {
-    bool armed = true;
-    EXPECT_TRUE(TakeScheduledRun(now, scheduled, armed)) << now;
+// One tick each, scheduled at 02:00: whether it starts a run, and the flag it leaves.
+TEST(ScheduleDecision, WindowReachesNineSecondsEitherSideOncePerArming) {
+  const struct {
+    const char* name;
+    int now;
+    bool armed;
+    bool runs;
+    bool armedAfter;
+  } cases[] = {
+      {"a new process, first tick inside", Clock(1, 59, 55), scheduleArmed, true, false},
+      {"nine seconds before", Clock(1, 59, 51), true, true, false},
+      {"on time", Clock(2, 0, 0), true, true, false},
+      {"nine seconds after", Clock(2, 0, 9), true, true, false},
+      {"ten seconds before", Clock(1, 59, 50), true, false, true},
+      {"ten seconds after", Clock(2, 0, 10), true, false, true},
+      {"spent, inside", Clock(2, 0, 0), false, false, false},
+      {"spent, outside: armed again", Clock(2, 0, 10), false, false, true},
+  };
+  for (const auto& c : cases) {
+    bool armed = c.armed;
+    EXPECT_EQ(TakeScheduledRun(c.now, Clock(2, 0, 0), armed), c.runs) << c.name;
+    EXPECT_EQ(armed, c.armedAfter) << c.name;
   }
-  for (const int now : {Clock(1, 59, 50), Clock(2, 0, 10)}) {
-    bool armed = true;
-    EXPECT_FALSE(TakeScheduledRun(now, scheduled, armed)) << now;
-    EXPECT_TRUE(armed);
-  }
-}
-
-TEST(ScheduleDecision, SpentFlagStartsNoSecondRunAndReArmsOutsideTheWindow) {
-  const int scheduled = Clock(2, 0, 0);
-  bool armed = false;
-  EXPECT_FALSE(TakeScheduledRun(Clock(2, 0, 0), scheduled, armed));
-  EXPECT_FALSE(armed);
-  EXPECT_FALSE(TakeScheduledRun(Clock(2, 0, 10), scheduled, armed));
-  EXPECT_TRUE(armed);
 }
 
 // Ticks in phases (a clock set back, or a thread busy between two phases), each with the runs it

@@ -22,52 +22,33 @@ RegistryValue Raw(std::uint32_t type, const std::string& data) {
   return value;
 }
 
-std::string AllNonZeroBytes() {
+std::string Bytes(int from, int to) {
   std::string bytes;
-  for (int b = 1; b <= 0xFF; ++b) bytes.push_back(static_cast<char>(b));
+  for (int b = from; b <= to; ++b) bytes.push_back(static_cast<char>(b));
   return bytes;
 }
 
-TEST(PasswordScrambling, ShiftsEachByteUpByOne) {
-  EXPECT_EQ(ScrambleText("abc"), "bcd");
-  EXPECT_EQ(UnscrambleText("bcd"), "abc");
-  EXPECT_EQ(ScrambleText(""), "");
-}
+std::string UpToZero(const std::string& text) { return text.substr(0, text.find('\0')); }
 
-TEST(PasswordScrambling, ByteFFIsStoredAsOneAndLoadsBack) {
-  const std::string plain =
-      "a\xFF"
-      "b";
-  const std::string stored = ScrambleText(plain);
-  EXPECT_EQ(stored,
-            "b\x01"
-            "c");
-  EXPECT_EQ(stored.find('\0'), std::string::npos);
-  EXPECT_EQ(UnscrambleText(stored), plain);
-}
-
-TEST(PasswordScrambling, EveryNonZeroByteRoundTrips) {
-  const std::string plain = AllNonZeroBytes();
-  const std::string stored = ScrambleText(plain);
-  EXPECT_EQ(stored.size(), plain.size());
-  EXPECT_EQ(stored.find('\0'), std::string::npos);
-  EXPECT_EQ(UnscrambleText(stored), plain);
-}
-
-TEST(PasswordScrambling, ValuesScrambledByPlusOneLoadUnchanged) {
-  // Stored bytes 0x02..0xFF are what +1 makes of 0x01..0xFE.
-  std::string stored;
-  for (int b = 2; b <= 0xFF; ++b) stored.push_back(static_cast<char>(b));
-  const std::string plain = UnscrambleText(stored);
-  ASSERT_EQ(plain.size(), stored.size());
-  for (std::size_t i = 0; i < plain.size(); ++i) {
-    EXPECT_EQ(static_cast<unsigned char>(plain[i]), static_cast<unsigned char>(stored[i]) - 1);
+// Each byte is stored one up, 0xFF as 0x01 so that no zero ends the text early; both ways a text
+// ends at its first zero.
+TEST(PasswordScrambling, EachByteIsStoredOneUpAndLoadsBack) {
+  const struct {
+    const char* name;
+    std::string plain;
+    std::string stored;
+  } cases[] = {
+      {"letters", "abc", "bcd"},
+      {"empty", "", ""},
+      {"0xFF", std::string{'a', '\xFF', 'b'}, std::string{'b', '\x01', 'c'}},
+      {"every byte but zero", Bytes(1, 0xFF), Bytes(2, 0xFF) + '\x01'},
+      {"0x01 to 0xFE", Bytes(1, 0xFE), Bytes(2, 0xFF)},
+      {"a zero inside", std::string("ab\0cd", 5), std::string("bc\0de", 5)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ScrambleText(c.plain), UpToZero(c.stored)) << c.name;
+    EXPECT_EQ(UnscrambleText(c.stored), UpToZero(c.plain)) << c.name;
   }
-}
-
-TEST(PasswordScrambling, TextEndsAtFirstZero) {
-  EXPECT_EQ(ScrambleText(std::string("ab\0cd", 5)), "bc");
-  EXPECT_EQ(UnscrambleText(std::string("bc\0de", 5)), "ab");
 }
 
 std::string Repeated(const std::string& piece, int times) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -99,57 +100,54 @@ TEST_F(SettingsStoreTest, LongListEntriesAreWrittenWhole) {
   EXPECT_EQ(data.values["FileListEntry0"].data, longEntry + '\0');
 }
 
-TEST_F(SettingsStoreTest, EmptyKeyLoadsNothing) {
-  const StoredSettings loaded = LoadSettings(key);
-  EXPECT_FALSE(loaded.serverAddress);
-  EXPECT_FALSE(loaded.remoteDirectory);
-  EXPECT_FALSE(loaded.loginName);
-  EXPECT_FALSE(loaded.password);
-  EXPECT_TRUE(loaded.backupList.empty());
-  EXPECT_FALSE(loaded.sendTime);
-  EXPECT_FALSE(loaded.autoRunFlag);
-}
-
 TEST_F(SettingsStoreTest, PasswordLoadsUnscrambled) {
   data.values[kPasswordValue] = Sz("bcd");
   EXPECT_EQ(LoadSettings(key).password, "abc");
 }
 
-TEST_F(SettingsStoreTest, ListWithoutCountStaysEmpty) {
-  data.values["FileListEntry0"] = Sz("C:\\a");
-  data.values["FileListEntry1"] = Sz("C:\\b");
-  EXPECT_TRUE(LoadSettings(key).backupList.empty());
+// Only the entries below the count that exist under their exact names, as text, load, in order.
+TEST_F(SettingsStoreTest, ListLoadsTheEntriesBelowTheCountThatExist) {
+  using Values = std::map<std::string, RegistryValue>;
+  using Names = std::vector<std::string>;
+  const struct {
+    const char* name;
+    Values values;
+    Names list;
+  } cases[] = {
+      {"no count", Values{{"FileListEntry0", Sz("C:\\a")}, {"FileListEntry1", Sz("C:\\b")}},
+       Names{}},
+      {"missing entries skipped",
+       Values{{kFileCountValue, EncodeDword(12)},
+              {"FileListEntry0", Sz("zero")},
+              {"FileListEntry2", Sz("two")},
+              {"FileListEntry10", Sz("ten")},
+              {"FileListEntry11", Raw(kRegDword, std::string(4, '\0'))},  // wrong type
+              {"FileListEntry12", Sz("beyond the count")}},
+       Names{"zero", "two", "ten"}},
+      {"only exact names",
+       Values{{kFileCountValue, EncodeDword(5)},
+              {"FileListEntry01", Sz("leading zero")},
+              {"FileListEntry-1", Sz("negative")},
+              {"FileListEntry", Sz("no index")},
+              {"FileListEntry1x", Sz("trailing text")},
+              {"filelistentry3", Sz("other case")}},  // value names ignore case
+       Names{"other case"}},
+      {"huge count",
+       Values{{kFileCountValue, EncodeDword(0xFFFFFFFFu)},
+              {"FileListEntry0", Sz("first")},
+              {"FileListEntry4294967294", Sz("last")},
+              {"FileListEntry4294967295", Sz("not below the count")}},
+       Names{"first", "last"}},
+  };
+  for (const auto& c : cases) {
+    data.values = c.values;
+    EXPECT_EQ(LoadSettings(key).backupList, c.list) << c.name;
+  }
 }
 
-TEST_F(SettingsStoreTest, MissingEntriesAreSkippedAndTheRestKeepTheirOrder) {
-  data.values[kFileCountValue] = EncodeDword(12);
-  data.values["FileListEntry0"] = Sz("zero");
-  data.values["FileListEntry2"] = Sz("two");
-  data.values["FileListEntry10"] = Sz("ten");
-  data.values["FileListEntry11"] = Raw(kRegDword, std::string(4, '\0'));  // wrong type
-  data.values["FileListEntry12"] = Sz("beyond the count");
-  EXPECT_EQ(LoadSettings(key).backupList, (std::vector<std::string>{"zero", "two", "ten"}));
-}
-
-TEST_F(SettingsStoreTest, OnlyExactEntryNamesCount) {
-  data.values[kFileCountValue] = EncodeDword(5);
-  data.values["FileListEntry01"] = Sz("leading zero");
-  data.values["FileListEntry-1"] = Sz("negative");
-  data.values["FileListEntry"] = Sz("no index");
-  data.values["FileListEntry1x"] = Sz("trailing text");
-  data.values["filelistentry3"] = Sz("other case");  // value names ignore case
-  EXPECT_EQ(LoadSettings(key).backupList, (std::vector<std::string>{"other case"}));
-}
-
-TEST_F(SettingsStoreTest, HugeCountLoadsTheEntriesThatExist) {
-  data.values[kFileCountValue] = EncodeDword(0xFFFFFFFFu);
-  data.values["FileListEntry0"] = Sz("first");
-  data.values["FileListEntry4294967294"] = Sz("last");
-  data.values["FileListEntry4294967295"] = Sz("not below the count");
-  EXPECT_EQ(LoadSettings(key).backupList, (std::vector<std::string>{"first", "last"}));
-}
-
-TEST_F(SettingsStoreTest, ValuesOfTheWrongTypeOrSizeCountAsMissing) {
+// Every value missing, or of the wrong type or size: nothing loads.
+TEST_F(SettingsStoreTest, EmptyKeyOrValuesOfTheWrongTypeOrSizeLoadNothing) {
+  const StoredSettings empty = LoadSettings(key);
   data.values[kServerAddressValue] = Raw(kRegDword, "abcd");
   data.values[kRemoteDirectoryValue] = Raw(3, std::string("dir\0", 4));  // REG_BINARY
   data.values[kLoginNameValue] = Sz(std::string(1000, 'u'));  // larger than the text buffer
@@ -158,14 +156,15 @@ TEST_F(SettingsStoreTest, ValuesOfTheWrongTypeOrSizeCountAsMissing) {
   data.values["FileListEntry0"] = Sz("entry");
   data.values[kSendTimeValue] = Raw(kRegDword, std::string("\x10\x0e", 2));
   data.values[kAutoRunFlagValue] = Raw(kRegDword, std::string(8, '\0'));
-  const StoredSettings loaded = LoadSettings(key);
-  EXPECT_FALSE(loaded.serverAddress);
-  EXPECT_FALSE(loaded.remoteDirectory);
-  EXPECT_FALSE(loaded.loginName);
-  EXPECT_FALSE(loaded.password);
-  EXPECT_TRUE(loaded.backupList.empty());
-  EXPECT_FALSE(loaded.sendTime);
-  EXPECT_FALSE(loaded.autoRunFlag);
+  for (const StoredSettings& loaded : {empty, LoadSettings(key)}) {
+    EXPECT_FALSE(loaded.serverAddress);
+    EXPECT_FALSE(loaded.remoteDirectory);
+    EXPECT_FALSE(loaded.loginName);
+    EXPECT_FALSE(loaded.password);
+    EXPECT_TRUE(loaded.backupList.empty());
+    EXPECT_FALSE(loaded.sendTime);
+    EXPECT_FALSE(loaded.autoRunFlag);
+  }
 }
 
 TEST_F(SettingsStoreTest, TextsWithoutTerminatorShowNoBytesOfEarlierValues) {

@@ -153,54 +153,80 @@ class TransferRunTest : public ::testing::Test {
   TempDir local_;
 };
 
-TEST_F(TransferRunTest, HiddenWindowIsShownStepsThroughTheListAndIsHiddenAgain) {
-  FaultServer server({});
-  window_.entries = {Local("one.txt", "1"), Local("two.txt", "22"), Local("three.txt", "333")};
-  Run(Settings(server));
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1",
-                                         "Entry 2", "Files up to 3/3", "Reset", "Hide"}));
-  EXPECT_EQ(Stored(server.Root() + "/one.txt"), "1");
-  EXPECT_EQ(Stored(server.Root() + "/two.txt"), "22");
-  EXPECT_EQ(Stored(server.Root() + "/three.txt"), "333");
-  for (const std::string& line : server.Commands()) {
-    EXPECT_NE(line.rfind("CWD", 0), 0u) << "an empty remote directory is not entered";
+// How the window is shown, stepped through and hidden around a run that goes through.
+TEST_F(TransferRunTest, WindowIsShownForTheRunOnlyWhenItWasHidden) {
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  const struct {
+    const char* name;
+    bool visible;
+    Files files;
+    Calls steps;
+  } cases[] = {
+      {"hidden", false, Files{{"one.txt", "1"}, {"two.txt", "22"}, {"three.txt", "333"}},
+       Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2",
+             "Files up to 3/3", "Reset", "Hide"}},
+      {"visible", true, Files{{"one.txt", "1"}},
+       Calls{"IsVisible", "Entry 0", "Files up to 1/1", "Reset"}},
+      {"empty list: no range", false, Files{},
+       Calls{"IsVisible", "ShowNow", "Pause 2000", "Reset", "Hide"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultServer server({});
+    window_ = FakeWindow();
+    window_.visible = c.visible;
+    for (const auto& [name, content] : c.files) window_.entries.push_back(Local(name, content));
+    Run(Settings(server));
+    EXPECT_EQ(Steps(window_.calls), c.steps);
+    for (const auto& [name, bytes] : c.files) EXPECT_EQ(Stored(server.Root() + "/" + name), bytes);
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_FALSE(commands.empty()) << "the connection is made all the same";
+    for (const std::string& line : commands) {
+      EXPECT_NE(line.rfind("CWD", 0), 0u) << "an empty remote directory is not entered";
+    }
   }
 }
 
-TEST_F(TransferRunTest, VisibleWindowIsNeitherShownNorHidden) {
-  FaultServer server({});
-  window_.visible = true;
-  window_.entries = {Local("one.txt", "1")};
-  Run(Settings(server));
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "Entry 0", "Files up to 1/1", "Reset"}));
-}
-
-TEST_F(TransferRunTest, EmptyListConnectsButSetsNoRange) {
-  FaultServer server({});
-  Run(Settings(server));
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "ShowNow", "Pause 2000", "Reset", "Hide"}));
-  EXPECT_FALSE(server.Commands().empty()) << "the connection is made all the same";
-}
-
-TEST_F(TransferRunTest, ExistingRemoteDirectoryIsEnteredWithoutAQuestion) {
-  FaultServer server({});
-  std::filesystem::create_directory(server.Root() + "/backup");
-  window_.visible = true;
-  window_.entries = {Local("a.txt", "a")};
-  Run(Settings(server, "backup"));
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "Entry 0", "Files up to 1/1", "Reset"}));
-  EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
-}
-
-TEST_F(TransferRunTest, MissingDirectoryAnsweredYesIsCreated) {
-  FaultServer server({});
-  window_.visible = true;
-  window_.answers = {true};
-  window_.entries = {Local("a.txt", "a")};
-  Run(Settings(server, "backup"));
-  EXPECT_EQ(Steps(window_.calls),
-            (Calls{"IsVisible", kCreate, "Entry 0", "Files up to 1/1", "Reset"}));
-  EXPECT_EQ(Stored(server.Root() + "/backup/a.txt"), "a");
+// The remote directory "backup", there or not, and the answers to the questions about it: where
+// the file lands (nowhere: the window, hidden or not, stays shown).
+TEST_F(TransferRunTest, RemoteDirectoryIsEnteredOrCreatedOrLeftAsAnswered) {
+  using Answers = std::vector<bool>;
+  const struct {
+    const char* name;
+    bool exists;
+    bool visible;
+    Answers answers;
+    std::optional<std::string> landsIn;
+    Calls steps;
+  } cases[] = {
+      {"there: no question", true, true, Answers{}, "/backup",
+       Calls{"IsVisible", "Entry 0", "Files up to 1/1", "Reset"}},
+      {"created", false, true, Answers{true}, "/backup",
+       Calls{"IsVisible", kCreate, "Entry 0", "Files up to 1/1", "Reset"}},
+      {"no, then the default directory", false, false, Answers{false, true}, "",
+       Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue, "Entry 0", "Files up to 1/1",
+             "Reset", "Hide"}},
+      {"no, then nothing", false, false, Answers{false, false}, std::nullopt,
+       Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultServer server({});
+    if (c.exists) std::filesystem::create_directory(server.Root() + "/backup");
+    window_ = FakeWindow();
+    window_.visible = c.visible;
+    window_.answers = c.answers;
+    window_.entries = {Local("a.txt", "a")};
+    Run(Settings(server, "backup"));
+    EXPECT_EQ(Steps(window_.calls), c.steps);
+    if (c.landsIn) {
+      EXPECT_EQ(Stored(server.Root() + *c.landsIn + "/a.txt"), "a");
+    } else {
+      EXPECT_TRUE(window_.visible);
+      EXPECT_TRUE(Stors(server).empty());
+    }
+    EXPECT_EQ(std::filesystem::exists(server.Root() + "/backup"), c.landsIn == "/backup");
+  }
 }
 
 TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeOrEnteredEndsTheRunNamingIt) {
@@ -227,70 +253,49 @@ TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeOrEnteredEndsTheRunNamin
   }
 }
 
-TEST_F(TransferRunTest, MissingDirectoryNoThenYesUploadsToTheDefaultDirectory) {
-  FaultServer server({});
-  window_.answers = {false, true};
-  window_.entries = {Local("a.txt", "a")};
-  Run(Settings(server, "backup"));
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue,
-                                         "Entry 0", "Files up to 1/1", "Reset", "Hide"}));
-  EXPECT_EQ(Stored(server.Root() + "/a.txt"), "a");
-  EXPECT_FALSE(std::filesystem::exists(server.Root() + "/backup"));
-}
-
-TEST_F(TransferRunTest, MissingDirectoryNoThenNoSendsNothingAndLeavesTheWindowShown) {
-  FaultServer server({});
-  window_.answers = {false, false};
-  window_.entries = {Local("a.txt", "a")};
-  Run(Settings(server, "backup"));
-  EXPECT_EQ(Steps(window_.calls),
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", kCreate, kContinue}));
-  EXPECT_TRUE(window_.visible);
-  EXPECT_TRUE(Stors(server).empty());
-}
-
-TEST_F(TransferRunTest, RefusedLoginLeavesAsAnErrorWithTheWindowShown) {
-  FaultServer server({});
-  window_.entries = {Local("a.txt", "a")};
-  TransferSettings settings = Settings(server);
-  settings.password = "wrong";
-  try {
-    Run(settings);
-    FAIL() << "a refused login must leave the run as an error";
-  } catch (const CInternetException& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "The server refused the login: 530 Login incorrect. Check the login name and "
-              "password.");
-  }
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "ShowNow", "Pause 2000"}));
-  EXPECT_TRUE(window_.visible);
-  EXPECT_TRUE(Stors(server).empty());
-}
-
-TEST_F(TransferRunTest, UnreachableServerLeavesAsAnError) {
-  int freePort = 0;
+// A run that cannot start leaves as an error, sends nothing and leaves the window shown.
+TEST_F(TransferRunTest, RunThatCannotStartLeavesAsAnErrorWithTheWindowShown) {
+  std::string nowhere;
   {
     FaultServer gone({});
-    freePort = gone.Port();
+    nowhere = gone.Address();
   }
-  window_.visible = true;
-  const TransferSettings settings{"127.0.0.1:" + std::to_string(freePort), "", "quill", "secret"};
-  EXPECT_THROW(Run(settings), CInternetException);
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible"}));
-}
-
-TEST_F(TransferRunTest, RemoteDirectoryWithALineBreakIsNeverSent) {
-  FaultServer server({});
-  window_.visible = true;
-  window_.entries = {Local("a.txt", "a")};
-  try {
-    Run(Settings(server, "backup\r\nDELE a.txt"));
-    FAIL() << "the run must end";
-  } catch (const CInternetException& error) {
-    EXPECT_NE(std::string(error.what()).find("line break"), std::string::npos);
+  const struct {
+    const char* name;
+    std::string address;  // empty: the test's server
+    std::string directory;
+    std::string password;
+    bool visible;
+    std::string said;
+    Calls steps;
+  } cases[] = {
+      {"refused login", "", "", "wrong", false,
+       "The server refused the login: 530 Login incorrect. Check the login name and password.",
+       Calls{"IsVisible", "ShowNow", "Pause 2000"}},
+      {"unreachable server", nowhere, "", "secret", true, "", Calls{"IsVisible"}},
+      {"line break in the directory", "", "backup\r\nDELE a.txt", "secret", true, "line break",
+       Calls{"IsVisible"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultServer server({});
+    window_ = FakeWindow();
+    window_.visible = c.visible;
+    window_.entries = {Local("a.txt", "a")};
+    TransferSettings settings = Settings(server, c.directory);
+    if (!c.address.empty()) settings.serverAddress = c.address;
+    settings.password = c.password;
+    try {
+      Run(settings);
+      ADD_FAILURE() << "the run must leave as an error";
+    } catch (const CInternetException& error) {
+      EXPECT_NE(std::string(error.what()).find(c.said), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(Steps(window_.calls), c.steps);
+    EXPECT_TRUE(window_.visible);
+    EXPECT_TRUE(Stors(server).empty());
+    for (const std::string& line : server.Commands()) EXPECT_EQ(line.find("DELE"), line.npos);
   }
-  for (const std::string& line : server.Commands()) EXPECT_EQ(line.find("DELE"), std::string::npos);
-  EXPECT_TRUE(Stors(server).empty());
 }
 
 TEST_F(TransferRunTest, WildcardsSendTheFilesOfOneDirectoryUnderTheirOwnNames) {
@@ -371,73 +376,65 @@ TEST_F(TransferRunTest, LaterFileOfTheSameRemoteNameFailsNamingTheFirst) {
   }
 }
 
-TEST_F(TransferRunTest, FailedUploadsAreNamedInOneBoxBeforeHiding) {
-  FaultServer server({});
-  window_.entries = {Local("good.txt", "good"), local_ / "missing.txt", "line\nbreak.txt",
-                     Local("also-good.txt", "also")};
-  Run(Settings(server));
-  EXPECT_EQ(Steps(window_.calls),
-            (Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2", "Entry 3",
-                   "Files up to 3/3", "Reset", "Tell", "Hide"}));
-  ASSERT_EQ(window_.told.size(), 1u);
-  const std::string& text = window_.told[0];
-  EXPECT_EQ(text.rfind("2 files could not be sent:\n", 0), 0u) << text;
-  EXPECT_NE(text.find(local_ / "missing.txt" + " (No such file or directory)"), std::string::npos)
-      << text;
-  EXPECT_NE(text.find("line break.txt (The entry contains a line break)"), std::string::npos)
-      << text;
-  EXPECT_EQ(Stors(server), (std::vector<std::string>{"good.txt", "also-good.txt"}));
-}
-
-TEST_F(TransferRunTest, FailureBoxNamesAtMostTenFiles) {
-  FaultServer server({});
-  window_.visible = true;
-  for (int i = 0; i < 13; ++i) window_.entries.push_back(local_ / ("gone" + std::to_string(i)));
-  Run(Settings(server));
-  ASSERT_EQ(window_.told.size(), 1u);
-  const std::string& text = window_.told[0];
-  EXPECT_EQ(text.rfind("13 files could not be sent:", 0), 0u) << text;
-  EXPECT_NE(text.find("gone9 ("), std::string::npos) << text;
-  EXPECT_EQ(text.find("gone10 ("), std::string::npos) << text;
-  EXPECT_NE(text.find("and 3 more."), std::string::npos) << text;
-
-  window_ = FakeWindow();
-  window_.visible = true;
-  window_.entries = {local_ / "gone"};
-  Run(Settings(server));
-  ASSERT_EQ(window_.told.size(), 1u);
-  EXPECT_EQ(window_.told[0].rfind("1 file could not be sent:", 0), 0u) << window_.told[0];
-}
-
-TEST_F(TransferRunTest, WildcardWhoseFolderCannotBeReadIsNamedAndTheRestIsSent) {
-  FaultServer server({});
+// Entries that fail are named in one box at the end of the run, shown before the window is
+// hidden again; the rest is sent.
+TEST_F(TransferRunTest, FailuresAreNamedInOneBoxAtTheEnd) {
+  using Names = std::vector<std::string>;
+  const std::string missing = local_ / "missing.txt";
   const std::string gone = local_ / "gone/*.log";
   const std::string goneLine = "\n" + gone + " (" + kFolderMissingReason + ")";
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{gone, Local("a.log", "A")}, "1 folder could not be read:\n" + goneLine},
-      {{local_ / "missing.txt", gone, local_ / "gone2/*"},
-       "1 file could not be sent and 2 folders could not be read:\n"},
+  Names thirteen;
+  for (int i = 0; i < 13; ++i) thirteen.push_back(local_ / ("gone" + std::to_string(i)));
+  const struct {
+    const char* name;
+    Names server;
+    Names entries;
+    std::string heading;
+    Names named;
+    std::string unnamed;
+    Names stored;
+    Calls steps;  // none: the window is visible and its calls are not checked
+  } cases[] = {
+      {"a missing file and a line break", Names{},
+       Names{Local("good.txt", "good"), missing, "line\nbreak.txt", Local("also-good.txt", "also")},
+       "2 files could not be sent:\n",
+       Names{missing + " (No such file or directory)",
+             "line break.txt (The entry contains a line break)"},
+       "", Names{"good.txt", "also-good.txt"},
+       Calls{"IsVisible", "ShowNow", "Pause 2000", "Entry 0", "Entry 1", "Entry 2", "Entry 3",
+             "Files up to 3/3", "Reset", "Tell", "Hide"}},
+      {"at most ten named", Names{}, thirteen, "13 files could not be sent:",
+       Names{"gone9 (", "and 3 more."}, "gone10 (", Names{}, Calls{}},
+      {"one file", Names{}, Names{local_ / "gone"}, "1 file could not be sent:", Names{}, "",
+       Names{}, Calls{}},
+      {"a server's refusal", Names{"--fail", "FINAL=452"}, Names{Local("a.txt", "a")},
+       "1 file could not be sent:", Names{"a.txt (452 Upload failed by request)"}, "", Names{},
+       Calls{}},
+      {"a folder that cannot be read", Names{}, Names{gone, Local("a.log", "A")},
+       "1 folder could not be read:\n" + goneLine, Names{}, "", Names{"a.log"}, Calls{}},
+      {"files and folders", Names{}, Names{missing, gone, local_ / "gone2/*"},
+       "1 file could not be sent and 2 folders could not be read:\n", Names{goneLine}, "", Names{},
+       Calls{}},
   };
-  for (const auto& [entries, heading] : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultServer server(c.server);
     window_ = FakeWindow();
-    window_.visible = true;
-    window_.entries = entries;
+    window_.visible = c.steps.empty();
+    window_.entries = c.entries;
     Run(Settings(server));
+    if (!c.steps.empty()) {
+      EXPECT_EQ(Steps(window_.calls), c.steps);
+    }
     ASSERT_EQ(window_.told.size(), 1u);
-    EXPECT_EQ(window_.told[0].rfind(heading, 0), 0u) << window_.told[0];
-    EXPECT_NE(window_.told[0].find(goneLine), std::string::npos) << window_.told[0];
+    const std::string& text = window_.told[0];
+    EXPECT_EQ(text.rfind(c.heading, 0), 0u) << text;
+    for (const std::string& named : c.named) EXPECT_NE(text.find(named), std::string::npos) << text;
+    if (!c.unnamed.empty()) {
+      EXPECT_EQ(text.find(c.unnamed), std::string::npos) << text;
+    }
+    EXPECT_EQ(Stors(server), c.stored);
   }
-  EXPECT_EQ(Stors(server), (std::vector<std::string>{"a.log"}));
-}
-
-TEST_F(TransferRunTest, ServerRefusalsAreCountedToo) {
-  FaultServer server({"--fail", "FINAL=452"});
-  window_.visible = true;
-  window_.entries = {Local("a.txt", "a")};
-  Run(Settings(server));
-  ASSERT_EQ(window_.told.size(), 1u);
-  EXPECT_NE(window_.told[0].find("a.txt (452 Upload failed by request)"), std::string::npos)
-      << window_.told[0];
 }
 
 }  // namespace
