@@ -25,7 +25,6 @@ const char* const kContinueInDefaultQuestion =
 namespace {
 
 constexpr unsigned kShowPauseMs = 2000;
-constexpr int kRunResult = 1;
 const char* const kLineBreakEntryText = "The entry contains a line break";
 const char* const kSameRemoteNameText =
     "Another file of this run goes to the server under the same name: ";
@@ -334,43 +333,46 @@ std::string RemoteNameOf(const std::string& entry) {
 
 namespace {
 
-// Enters the remote directory, offering to make it; false when the user declined both questions
-// or a stop came. entered says whether the files go there or to the login's directory.
-bool EnterRemoteDirectory(CFtpConnection& connection, const std::string& directory,
-                          TransferWindow& window, bool* entered) {
+// Set when the run ends before its closing steps, the window left as it is: to the failure that
+// ended it, told in one box, or to an empty text when the user ended it by turning a certificate
+// or both directory questions down. Unset, the run goes on to its end or to a stop.
+using EarlyEnd = std::optional<std::string>;
+
+// Enters the remote directory, offering to make it; entered says whether the files go there or
+// to the login's directory. A stop goes on, to be seen by the caller.
+EarlyEnd EnterRemoteDirectory(CFtpConnection& connection, const std::string& directory,
+                              TransferWindow& window, bool* entered) {
   *entered = !directory.empty();
-  if (directory.empty() || connection.SetCurrentDirectory(directory)) return true;
-  if (net::StopRequested()) return false;
+  if (directory.empty() || connection.SetCurrentDirectory(directory) || net::StopRequested()) {
+    return std::nullopt;
+  }
   // A lost connection says nothing about the directory: no question about creating it.
   if (!connection.IsConnected()) {
-    throw CInternetException("The connection to the server was lost: " + connection.LastError());
+    return "The connection to the server was lost: " + connection.LastError();
   }
   // Stop may be pressed while a question is open: its answer then counts for nothing.
   const bool create = window.AskYesNo(kCreateDirectoryQuestion);
-  if (net::StopRequested()) return false;
+  if (net::StopRequested()) return std::nullopt;
   if (!create) {
     *entered = false;
-    return window.AskYesNo(kContinueInDefaultQuestion) && !net::StopRequested();
+    if (window.AskYesNo(kContinueInDefaultQuestion) || net::StopRequested()) return std::nullopt;
+    return std::string();
   }
   const bool made = connection.CreateDirectory(directory);
   const std::string makeError = connection.LastError();
-  if (connection.SetCurrentDirectory(directory)) return true;
-  if (net::StopRequested()) return false;
+  if (connection.SetCurrentDirectory(directory) || net::StopRequested()) return std::nullopt;
   // Sent anyway, the files would land in the login's directory, where nobody looks for them.
-  throw CInternetException("The remote directory \"" + directory + "\" could not be " +
-                           (made ? "entered: " + connection.LastError() : "made: " + makeError));
+  return "The remote directory \"" + directory + "\" could not be " +
+         (made ? "entered: " + connection.LastError() : "made: " + makeError);
 }
 
-// The run after the login: the remote directory, the list, the boxes at the end. False when the
-// user turned both directory questions down: the run ends there, the window left as it is.
-bool SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
-              TransferWindow& window, RunCounts& counts) {
+// The run after the login: the remote directory, the list, the boxes at the end.
+EarlyEnd SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
+                  TransferWindow& window, RunCounts& counts) {
   bool entered = false;
-  if (!EnterRemoteDirectory(*connection, plan.directory, window, &entered)) {
-    return net::StopRequested();
-  }
+  EarlyEnd early = EnterRemoteDirectory(*connection, plan.directory, window, &entered);
+  if (early || net::StopRequested()) return early;
   if (!entered) plan.directory.clear();
-  if (net::StopRequested()) return true;
   plan.secure = connection->IsSecure();
   CFileFind finder;
   Uploader uploader(window);
@@ -381,14 +383,51 @@ bool SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
   counts.files = uploader.Files();
   counts.sent = uploader.Sent();
   counts.failed = counts.files - counts.sent;
-  if (net::StopRequested()) return true;
+  if (net::StopRequested()) return std::nullopt;
   std::string text;
   if (!uploader.EndedEarly().empty()) {
     text = "The backup was ended after " + std::to_string(kMaxDataFailuresInRow) +
            " files in a row failed on their data connection: " + uploader.EndedEarly() + "\n\n";
   }
   if (!uploader.Failures().empty()) window.Tell(text + Summary(uploader.Failures()));
-  return true;
+  return std::nullopt;
+}
+
+// Connects and logs in: the one place the session's exception is caught.
+EarlyEnd Connect(CInternetSession& session, const TransferSettings& settings,
+                 std::unique_ptr<CFtpConnection>* connection) {
+  try {
+    *connection = session.GetFtpConnection(settings.serverAddress, settings.loginName,
+                                           settings.password, 0, false);
+    return std::nullopt;
+  } catch (const CertificateRefusedException&) {
+    // The user said no to the certificate: that answer ends the run, with no box after it.
+    return std::string();
+  } catch (const CInternetException& error) {
+    return std::string(error.what());
+  }
+}
+
+// From the remote directory's check to the boxes at the end. plan is the one the session's
+// certificate check fills in.
+EarlyEnd SendToServer(CInternetSession& session, const TransferSettings& settings,
+                      ConnectionPlan& plan, TransferWindow& window, RunCounts& counts) {
+  plan.directory = AnsiToUtf8(settings.remoteDirectory);
+  if (ftp::HasLineBreak(plan.directory)) {
+    return "The remote directory contains a line break. Correct it in the settings.";
+  }
+  if (net::StopRequested()) return std::nullopt;
+  std::unique_ptr<CFtpConnection> connection;
+  EarlyEnd early = Connect(session, settings, &connection);
+  if (!early) {
+    // The session parsed the same text already: this cannot fail here.
+    std::string unused;
+    ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
+    early = SendList(std::move(connection), plan, window, counts);
+  }
+  // A stop ends the waits of a connection or login too: that is no failure to tell.
+  if (early && !early->empty() && net::StopRequested()) return std::nullopt;
+  return early;
 }
 
 }  // namespace
@@ -420,37 +459,20 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
     window.ShowNow();
     window.Pause(kShowPauseMs);
   }
-
-  const std::string directory = AnsiToUtf8(settings.remoteDirectory);
-  if (ftp::HasLineBreak(directory)) {
-    throw CInternetException(
-        "The remote directory contains a line break. Correct it in the settings.");
-  }
-  try {
-    if (!net::StopRequested()) {
-      std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
-          settings.serverAddress, settings.loginName, settings.password, 0, false);
-      // The session parsed the same text already: this cannot fail here.
-      std::string unused;
-      ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
-      plan.directory = directory;
-      if (!SendList(std::move(connection), plan, window, ended)) return kRunResult;
+  const EarlyEnd early = SendToServer(session, settings, plan, window, ended);
+  if (early) {
+    ended.failure = *early;
+    if (!early->empty()) window.Tell(*early);
+  } else {
+    ended.stopped = net::StopRequested();
+    // Stopped before the list was read: its entries are what was to be sent.
+    if (ended.stopped && ended.files == 0) ended.files = window.EntryCount();
+    if (ended.stopped) {
+      window.ResetProgress();
+      window.Tell(StoppedText(ended.sent, ended.files));
     }
-  } catch (const CertificateRefusedException&) {
-    // The user said no to the certificate: that answer ends the run, with no box after it.
-    return kRunResult;
-  } catch (const CInternetException&) {
-    // A stop ends the waits of a connection or login too: that is no failure to tell.
-    if (!net::StopRequested()) throw;
-  }
-  ended.stopped = net::StopRequested();
-  // Stopped before the list was read: its entries are what was to be sent.
-  if (ended.stopped && ended.files == 0) ended.files = window.EntryCount();
-  if (ended.stopped) {
-    window.ResetProgress();
-    window.Tell(StoppedText(ended.sent, ended.files));
+    if (!wasVisible) window.Hide();
   }
   if (counts != nullptr) *counts = ended;
-  if (!wasVisible) window.Hide();
-  return kRunResult;
+  return 1;  // nobody reads it
 }

@@ -382,7 +382,6 @@ void BackupDialog::RunTransfer() {
   quitting_ = false;
   ::ResetEvent(runEnded_);
   runCounts_ = RunCounts();
-  runFailure_.clear();
   runStartedAt_ = LocalClockText();
   running_ = true;
   ShowRunState(true);
@@ -392,14 +391,13 @@ void BackupDialog::RunTransfer() {
 void BackupDialog::RunOnWorker(const TransferSettings& transfer) {
   TransferOptions options;
   options.stop = &stop_;
+  // A failure the run does not expect ends it like one it does: its box is shown while the run
+  // still counts as going, so no daily time starts another behind it.
   try {
     SendBackup(transfer, *this, options, &runCounts_);
   } catch (const std::exception& error) {
-    // Shown while the run still counts as going, so no daily time starts another behind it.
-    runFailure_ = error.what();
-    OnWindowThread([this] {
-      if (!quitting_) AfxMessageBox(runFailure_, MB_OK);
-    });
+    runCounts_.failure = error.what();
+    Tell(runCounts_.failure);
   }
   ::SetEvent(runEnded_);
   ::PostMessageA(hwnd_, kRunEndedMessage, 0, 0);
@@ -410,7 +408,7 @@ LRESULT BackupDialog::OnRunEnded(WPARAM, LPARAM) {
   if (!running_) return 0;
   running_ = false;
   ShowRunState(false);
-  SetTip(LastBackupTip(runStartedAt_, runCounts_, runFailure_));
+  SetTip(LastBackupTip(runStartedAt_, runCounts_));
   ::KillTimer(hwnd_, kQuitTimerId);
   if (afterRun_) {
     std::function<void()> then = std::move(afterRun_);

@@ -15,7 +15,6 @@
 #include "backup/certificate_trust.h"
 #include "backup/upload_pool.h"
 #include "files/file_find.h"
-#include "ftp/internet_session.h"
 #include "tests/unit/ftp_test_support.h"
 
 namespace {
@@ -214,15 +213,12 @@ TEST_F(TransferRunTest, MissingDirectoryThatCannotBeMadeOrEnteredEndsTheRunNamin
     window_.visible = true;
     window_.answers = {true};
     window_.entries = {Local("a.txt", "a")};
-    try {
-      Run(Settings(server, "backup"));
-      ADD_FAILURE() << options[0] << ": the run must end";
-    } catch (const CInternetException& error) {
-      const std::string text = error.what();
-      EXPECT_NE(text.find("\"backup\""), std::string::npos) << text;
-      EXPECT_NE(text.find(reply), std::string::npos) << text;
-    }
-    EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", kCreate})) << options[0];
+    Run(Settings(server, "backup"));
+    ASSERT_EQ(window_.told.size(), 1u) << options[0] << ": the run must end with a box";
+    const std::string& text = window_.told[0];
+    EXPECT_NE(text.find("\"backup\""), std::string::npos) << text;
+    EXPECT_NE(text.find(reply), std::string::npos) << text;
+    EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", kCreate, "Tell"})) << options[0];
     EXPECT_TRUE(Stors(server).empty()) << options[0];
   }
 }
@@ -254,15 +250,13 @@ TEST_F(TransferRunTest, RefusedLoginLeavesAsAnErrorWithTheWindowShown) {
   window_.entries = {Local("a.txt", "a")};
   TransferSettings settings = Settings(server);
   settings.password = "wrong";
-  try {
-    Run(settings);
-    FAIL() << "a refused login must leave the run as an error";
-  } catch (const CInternetException& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "The server refused the login: 530 Login incorrect. Check the login name and "
-              "password.");
-  }
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "ShowNow", "Pause 2000"}));
+  RunCounts counts;
+  SendBackup(settings, window_, TransferOptions{kTestTimeoutMs}, &counts);
+  EXPECT_EQ(window_.told, (std::vector<std::string>{
+                              "The server refused the login: 530 Login incorrect. Check the login "
+                              "name and password."}));
+  EXPECT_EQ(counts.failure, window_.told[0]) << "the tray tip says it too";
+  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "ShowNow", "Pause 2000", "Tell"}));
   EXPECT_TRUE(window_.visible);
   EXPECT_TRUE(Stors(server).empty());
 }
@@ -275,20 +269,17 @@ TEST_F(TransferRunTest, UnreachableServerLeavesAsAnError) {
   }
   window_.visible = true;
   const TransferSettings settings{"127.0.0.1:" + std::to_string(freePort), "", "quill", "secret"};
-  EXPECT_THROW(Run(settings), CInternetException);
-  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible"}));
+  Run(settings);
+  EXPECT_EQ(Steps(window_.calls), (Calls{"IsVisible", "Tell"}));
 }
 
 TEST_F(TransferRunTest, RemoteDirectoryWithALineBreakIsNeverSent) {
   FaultServer server({});
   window_.visible = true;
   window_.entries = {Local("a.txt", "a")};
-  try {
-    Run(Settings(server, "backup\r\nDELE a.txt"));
-    FAIL() << "the run must end";
-  } catch (const CInternetException& error) {
-    EXPECT_NE(std::string(error.what()).find("line break"), std::string::npos);
-  }
+  Run(Settings(server, "backup\r\nDELE a.txt"));
+  ASSERT_EQ(window_.told.size(), 1u) << "the run must end with a box";
+  EXPECT_NE(window_.told[0].find("line break"), std::string::npos) << window_.told[0];
   for (const std::string& line : server.Commands()) EXPECT_EQ(line.find("DELE"), std::string::npos);
   EXPECT_TRUE(Stors(server).empty());
 }
@@ -496,12 +487,8 @@ TEST_F(TransferRunTest, BareHostSeenWithTlsBeforeGetsNoLoginInTheClear) {
     window_.visible = true;
     if (remembered) window_.certificates[key] = {key, "AA:BB", true};
     window_.entries = {Local("a.txt", "a")};
-    std::string failure;
-    try {
-      Run(Settings(server));
-    } catch (const CInternetException& e) {
-      failure = e.what();
-    }
+    Run(Settings(server));
+    const std::string failure = window_.told.empty() ? "" : window_.told[0];
     const std::vector<std::string> commands = server.Commands();
     const bool loggedIn = std::any_of(commands.begin(), commands.end(),
                                       [](const std::string& c) { return c.rfind("USER", 0) == 0; });
