@@ -35,19 +35,13 @@ std::string ServerKey(const ftp::ServerAddress& server) {
 }
 constexpr std::chrono::milliseconds kReportInterval(100);
 
-struct FailedUpload {
+// One entry of the list as found before anything is sent, kept in its place so the box keeps list
+// order: a file to send (the bar goes by bytes), or one refused before it could go. In the box: a
+// file or folder that failed.
+struct ListItem {
   std::string path;
-  std::string reason;
-  bool folder;  // a wildcard entry whose directory could not be read
-};
-
-// One entry of the list as found before anything is sent: a file to send (the bar goes by
-// bytes), or one refused before it could go, kept in its place so the box keeps list order.
-struct Item {
-  std::string path;
-  std::string remoteName;
-  std::string refusal;  // empty for a file to send
-  bool folder = false;
+  std::string reason;   // why it failed; empty for a file to send
+  bool folder = false;  // a wildcard entry whose directory could not be read
 };
 
 // What every further connection of a run needs to be opened without asking the user anything.
@@ -151,7 +145,7 @@ std::unique_ptr<CFtpConnection> MakeConnection(const ConnectionPlan& plan) {
 
 class Uploader {
  public:
-  explicit Uploader(TransferWindow& window) : window_(window), tally_(window) {}
+  explicit Uploader(TransferWindow& window) : tally_(window) {}
 
   void Add(const std::string& localPath, const std::string& remoteName) {
     // The first file of the run to go under a name keeps it, so the later one cannot take the
@@ -164,25 +158,22 @@ class Uploader {
       Refuse(localPath, kSameRemoteNameText + claim.first->second);
       return;
     }
-    Item item;
-    item.path = localPath;
-    item.remoteName = remoteName;
-    items_.push_back(item);
+    items_.push_back({localPath, "", false});
     backup::UploadJob job{localPath, remoteName};
     LocalFileSize(localPath, &job.size);
     jobs_.push_back(job);
   }
   void Refuse(const std::string& entry, const std::string& reason) {
-    items_.push_back({entry, "", reason, false});
+    items_.push_back({entry, reason, false});
     ++refused_;
   }
   void RefuseFolder(const std::string& entry, const std::string& reason) {
-    items_.push_back({entry, "", reason, true});
+    items_.push_back({entry, reason, true});
   }
   // Sends every job over up to a few connections, first among them, until the end, a stop, or
   // too many data connections failing in a row.
   void SendAll(std::unique_ptr<CFtpConnection> first, const ConnectionPlan& plan);
-  const std::vector<FailedUpload>& Failures() const { return failures_; }
+  const std::vector<ListItem>& Failures() const { return failures_; }
   const std::string& EndedEarly() const { return endedEarly_; }
   int Files() const { return static_cast<int>(jobs_.size()) + refused_; }
   int Sent() const { return sent_; }
@@ -191,11 +182,10 @@ class Uploader {
   void Ended(std::size_t index, const backup::UploadResult& result);
   void Collect(const std::vector<backup::UploadResult>& results);
 
-  TransferWindow& window_;
   ProgressTally tally_;
-  std::vector<Item> items_;
+  std::vector<ListItem> items_;
   std::vector<backup::UploadJob> jobs_;
-  std::vector<FailedUpload> failures_;
+  std::vector<ListItem> failures_;
   // Each remote name of the run, with the local file that goes under it.
   std::map<std::string, std::string> remoteNames_;
   int refused_ = 0;
@@ -248,9 +238,9 @@ void Uploader::Ended(std::size_t index, const backup::UploadResult& result) {
 // The box names failures in list order, whichever connection a file went over.
 void Uploader::Collect(const std::vector<backup::UploadResult>& results) {
   std::size_t job = 0;
-  for (const Item& item : items_) {
-    if (!item.refusal.empty()) {
-      failures_.push_back({item.path, item.refusal, item.folder});
+  for (const ListItem& item : items_) {
+    if (!item.reason.empty()) {
+      failures_.push_back(item);
       continue;
     }
     const backup::UploadResult& result = results[job++];
@@ -263,10 +253,10 @@ std::string Counted(int count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-std::string Summary(const std::vector<FailedUpload>& failures) {
+std::string Summary(const std::vector<ListItem>& failures) {
   const int count = static_cast<int>(failures.size());
   int folders = 0;
-  for (const FailedUpload& failure : failures) folders += failure.folder ? 1 : 0;
+  for (const ListItem& failure : failures) folders += failure.folder ? 1 : 0;
   const int files = count - folders;
   std::string text;
   if (files > 0) text = Counted(files, "file", "files") + " could not be sent";
@@ -333,16 +323,14 @@ std::string RemoteNameOf(const std::string& entry) {
 
 namespace {
 
-// Set when the run ends before its closing steps, the window left as it is: to the failure that
-// ended it, told in one box, or to an empty text when the user ended it by turning a certificate
-// or both directory questions down. Unset, the run goes on to its end or to a stop.
+// Why a run ends before its closing steps, the window left as it is: the failure to tell in one
+// box, or empty when the user turned a certificate or both directory questions down.
 using EarlyEnd = std::optional<std::string>;
 
-// Enters the remote directory, offering to make it; entered says whether the files go there or
-// to the login's directory. A stop goes on, to be seen by the caller.
-EarlyEnd EnterRemoteDirectory(CFtpConnection& connection, const std::string& directory,
-                              TransferWindow& window, bool* entered) {
-  *entered = !directory.empty();
+// Enters the remote directory, offering to make it; directory is cleared when the files go to
+// the login's directory instead. A stop goes on, to be seen by the caller.
+EarlyEnd EnterRemoteDirectory(CFtpConnection& connection, std::string& directory,
+                              TransferWindow& window) {
   if (directory.empty() || connection.SetCurrentDirectory(directory) || net::StopRequested()) {
     return std::nullopt;
   }
@@ -354,7 +342,7 @@ EarlyEnd EnterRemoteDirectory(CFtpConnection& connection, const std::string& dir
   const bool create = window.AskYesNo(kCreateDirectoryQuestion);
   if (net::StopRequested()) return std::nullopt;
   if (!create) {
-    *entered = false;
+    directory.clear();
     if (window.AskYesNo(kContinueInDefaultQuestion) || net::StopRequested()) return std::nullopt;
     return std::string();
   }
@@ -369,10 +357,8 @@ EarlyEnd EnterRemoteDirectory(CFtpConnection& connection, const std::string& dir
 // The run after the login: the remote directory, the list, the boxes at the end.
 EarlyEnd SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
                   TransferWindow& window, RunCounts& counts) {
-  bool entered = false;
-  EarlyEnd early = EnterRemoteDirectory(*connection, plan.directory, window, &entered);
+  EarlyEnd early = EnterRemoteDirectory(*connection, plan.directory, window);
   if (early || net::StopRequested()) return early;
-  if (!entered) plan.directory.clear();
   plan.secure = connection->IsSecure();
   CFileFind finder;
   Uploader uploader(window);
@@ -393,23 +379,7 @@ EarlyEnd SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan pla
   return std::nullopt;
 }
 
-// Connects and logs in: the one place the session's exception is caught.
-EarlyEnd Connect(CInternetSession& session, const TransferSettings& settings,
-                 std::unique_ptr<CFtpConnection>* connection) {
-  try {
-    *connection = session.GetFtpConnection(settings.serverAddress, settings.loginName,
-                                           settings.password, 0, false);
-    return std::nullopt;
-  } catch (const CertificateRefusedException&) {
-    // The user said no to the certificate: that answer ends the run, with no box after it.
-    return std::string();
-  } catch (const CInternetException& error) {
-    return std::string(error.what());
-  }
-}
-
-// From the remote directory's check to the boxes at the end. plan is the one the session's
-// certificate check fills in.
+// The run from the remote directory's check on; the session's certificate check fills plan in.
 EarlyEnd SendToServer(CInternetSession& session, const TransferSettings& settings,
                       ConnectionPlan& plan, TransferWindow& window, RunCounts& counts) {
   plan.directory = AnsiToUtf8(settings.remoteDirectory);
@@ -418,16 +388,21 @@ EarlyEnd SendToServer(CInternetSession& session, const TransferSettings& setting
   }
   if (net::StopRequested()) return std::nullopt;
   std::unique_ptr<CFtpConnection> connection;
-  EarlyEnd early = Connect(session, settings, &connection);
-  if (!early) {
-    // The session parsed the same text already: this cannot fail here.
-    std::string unused;
-    ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
-    early = SendList(std::move(connection), plan, window, counts);
+  try {
+    connection = session.GetFtpConnection(settings.serverAddress, settings.loginName,
+                                          settings.password, 0, false);
+  } catch (const CertificateRefusedException&) {
+    // The user said no to the certificate: that answer ends the run, with no box after it.
+    return std::string();
+  } catch (const CInternetException& error) {
+    // A stop ends the waits of a connection or login too: that is no failure to tell.
+    if (net::StopRequested()) return std::nullopt;
+    return std::string(error.what());
   }
-  // A stop ends the waits of a connection or login too: that is no failure to tell.
-  if (early && !early->empty() && net::StopRequested()) return std::nullopt;
-  return early;
+  // The session parsed the same text already: this cannot fail here.
+  std::string unused;
+  ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
+  return SendList(std::move(connection), plan, window, counts);
 }
 
 }  // namespace
@@ -463,16 +438,14 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
   if (early) {
     ended.failure = *early;
     if (!early->empty()) window.Tell(*early);
-  } else {
-    ended.stopped = net::StopRequested();
+  } else if (net::StopRequested()) {
+    ended.stopped = true;
     // Stopped before the list was read: its entries are what was to be sent.
-    if (ended.stopped && ended.files == 0) ended.files = window.EntryCount();
-    if (ended.stopped) {
-      window.ResetProgress();
-      window.Tell(StoppedText(ended.sent, ended.files));
-    }
-    if (!wasVisible) window.Hide();
+    if (ended.files == 0) ended.files = window.EntryCount();
+    window.ResetProgress();
+    window.Tell(StoppedText(ended.sent, ended.files));
   }
   if (counts != nullptr) *counts = ended;
+  if (!early && !wasVisible) window.Hide();
   return 1;  // nobody reads it
 }

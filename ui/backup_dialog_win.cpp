@@ -391,11 +391,10 @@ void BackupDialog::RunTransfer() {
 void BackupDialog::RunOnWorker(const TransferSettings& transfer) {
   TransferOptions options;
   options.stop = &stop_;
-  // A failure the run does not expect ends it like one it does: its box is shown while the run
-  // still counts as going, so no daily time starts another behind it.
   try {
     SendBackup(transfer, *this, options, &runCounts_);
   } catch (const std::exception& error) {
+    // Nothing is meant to leave a run; what does ends it with a box, as a run's own failure does.
     runCounts_.failure = error.what();
     Tell(runCounts_.failure);
   }
