@@ -32,13 +32,12 @@ std::string SendingTip(const RunProgress& progress) {
                 std::to_string(PercentDone(progress)) + " %)");
 }
 
-std::string LastBackupTip(const std::string& startedAt, const RunCounts& counts,
-                          const std::string& failedWith) {
+std::string LastBackupTip(const std::string& startedAt, const RunCounts& counts) {
   std::string outcome;
   if (counts.stopped) {
     outcome = "stopped, " + OfFiles(counts.sent, counts.files) + " sent";
-  } else if (!failedWith.empty()) {
-    outcome = "failed: " + failedWith;
+  } else if (!counts.failure.empty()) {
+    outcome = "failed: " + counts.failure;
   } else if (counts.failed > 0) {
     outcome = OfFiles(counts.failed, counts.files) + " failed";
   } else {

@@ -11,8 +11,7 @@ int PercentDone(const RunProgress& progress);
 // "Quillory: sending 3 of 12 (45 %)"
 std::string SendingTip(const RunProgress& progress);
 // After a run that started at startedAt ("02:00"): "Last backup 02:00: 12 of 12 sent", "...: 2 of
-// 12 failed", "...: stopped, 3 of 12 sent"; failedWith is the run's error, when it ended with one.
-std::string LastBackupTip(const std::string& startedAt, const RunCounts& counts,
-                          const std::string& failedWith);
+// 12 failed", "...: stopped, 3 of 12 sent", "...: failed: " and the failure that ended it.
+std::string LastBackupTip(const std::string& startedAt, const RunCounts& counts);
 // A daily time that came while a run, or one of its boxes, was going.
 std::string SkippedTip(const std::string& dueAt);

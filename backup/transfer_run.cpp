@@ -25,7 +25,6 @@ const char* const kContinueInDefaultQuestion =
 namespace {
 
 constexpr unsigned kShowPauseMs = 2000;
-constexpr int kRunResult = 1;
 const char* const kLineBreakEntryText = "The entry contains a line break";
 const char* const kSameRemoteNameText =
     "Another file of this run goes to the server under the same name: ";
@@ -36,19 +35,13 @@ std::string ServerKey(const ftp::ServerAddress& server) {
 }
 constexpr std::chrono::milliseconds kReportInterval(100);
 
-struct FailedUpload {
+// One entry of the list as found before anything is sent, kept in its place so the box keeps list
+// order: a file to send (the bar goes by bytes), or one refused before it could go. In the box: a
+// file or folder that failed.
+struct ListItem {
   std::string path;
-  std::string reason;
-  bool folder;  // a wildcard entry whose directory could not be read
-};
-
-// One entry of the list as found before anything is sent: a file to send (the bar goes by
-// bytes), or one refused before it could go, kept in its place so the box keeps list order.
-struct Item {
-  std::string path;
-  std::string remoteName;
-  std::string refusal;  // empty for a file to send
-  bool folder = false;
+  std::string reason;   // why it failed; empty for a file to send
+  bool folder = false;  // a wildcard entry whose directory could not be read
 };
 
 // What every further connection of a run needs to be opened without asking the user anything.
@@ -152,7 +145,7 @@ std::unique_ptr<CFtpConnection> MakeConnection(const ConnectionPlan& plan) {
 
 class Uploader {
  public:
-  explicit Uploader(TransferWindow& window) : window_(window), tally_(window) {}
+  explicit Uploader(TransferWindow& window) : tally_(window) {}
 
   void Add(const std::string& localPath, const std::string& remoteName) {
     // The first file of the run to go under a name keeps it, so the later one cannot take the
@@ -165,25 +158,22 @@ class Uploader {
       Refuse(localPath, kSameRemoteNameText + claim.first->second);
       return;
     }
-    Item item;
-    item.path = localPath;
-    item.remoteName = remoteName;
-    items_.push_back(item);
+    items_.push_back({localPath, "", false});
     backup::UploadJob job{localPath, remoteName};
     LocalFileSize(localPath, &job.size);
     jobs_.push_back(job);
   }
   void Refuse(const std::string& entry, const std::string& reason) {
-    items_.push_back({entry, "", reason, false});
+    items_.push_back({entry, reason, false});
     ++refused_;
   }
   void RefuseFolder(const std::string& entry, const std::string& reason) {
-    items_.push_back({entry, "", reason, true});
+    items_.push_back({entry, reason, true});
   }
   // Sends every job over up to a few connections, first among them, until the end, a stop, or
   // too many data connections failing in a row.
   void SendAll(std::unique_ptr<CFtpConnection> first, const ConnectionPlan& plan);
-  const std::vector<FailedUpload>& Failures() const { return failures_; }
+  const std::vector<ListItem>& Failures() const { return failures_; }
   const std::string& EndedEarly() const { return endedEarly_; }
   int Files() const { return static_cast<int>(jobs_.size()) + refused_; }
   int Sent() const { return sent_; }
@@ -192,11 +182,10 @@ class Uploader {
   void Ended(std::size_t index, const backup::UploadResult& result);
   void Collect(const std::vector<backup::UploadResult>& results);
 
-  TransferWindow& window_;
   ProgressTally tally_;
-  std::vector<Item> items_;
+  std::vector<ListItem> items_;
   std::vector<backup::UploadJob> jobs_;
-  std::vector<FailedUpload> failures_;
+  std::vector<ListItem> failures_;
   // Each remote name of the run, with the local file that goes under it.
   std::map<std::string, std::string> remoteNames_;
   int refused_ = 0;
@@ -249,9 +238,9 @@ void Uploader::Ended(std::size_t index, const backup::UploadResult& result) {
 // The box names failures in list order, whichever connection a file went over.
 void Uploader::Collect(const std::vector<backup::UploadResult>& results) {
   std::size_t job = 0;
-  for (const Item& item : items_) {
-    if (!item.refusal.empty()) {
-      failures_.push_back({item.path, item.refusal, item.folder});
+  for (const ListItem& item : items_) {
+    if (!item.reason.empty()) {
+      failures_.push_back(item);
       continue;
     }
     const backup::UploadResult& result = results[job++];
@@ -264,10 +253,10 @@ std::string Counted(int count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-std::string Summary(const std::vector<FailedUpload>& failures) {
+std::string Summary(const std::vector<ListItem>& failures) {
   const int count = static_cast<int>(failures.size());
   int folders = 0;
-  for (const FailedUpload& failure : failures) folders += failure.folder ? 1 : 0;
+  for (const ListItem& failure : failures) folders += failure.folder ? 1 : 0;
   const int files = count - folders;
   std::string text;
   if (files > 0) text = Counted(files, "file", "files") + " could not be sent";
@@ -334,43 +323,42 @@ std::string RemoteNameOf(const std::string& entry) {
 
 namespace {
 
-// Enters the remote directory, offering to make it; false when the user declined both questions
-// or a stop came. entered says whether the files go there or to the login's directory.
-bool EnterRemoteDirectory(CFtpConnection& connection, const std::string& directory,
-                          TransferWindow& window, bool* entered) {
-  *entered = !directory.empty();
-  if (directory.empty() || connection.SetCurrentDirectory(directory)) return true;
-  if (net::StopRequested()) return false;
+// Why a run ends before its closing steps, the window left as it is: the failure to tell in one
+// box, or empty when the user turned a certificate or both directory questions down.
+using EarlyEnd = std::optional<std::string>;
+
+// Enters the remote directory, offering to make it; directory is cleared when the files go to
+// the login's directory instead. A stop goes on, to be seen by the caller.
+EarlyEnd EnterRemoteDirectory(CFtpConnection& connection, std::string& directory,
+                              TransferWindow& window) {
+  if (directory.empty() || connection.SetCurrentDirectory(directory) || net::StopRequested()) {
+    return std::nullopt;
+  }
   // A lost connection says nothing about the directory: no question about creating it.
   if (!connection.IsConnected()) {
-    throw CInternetException("The connection to the server was lost: " + connection.LastError());
+    return "The connection to the server was lost: " + connection.LastError();
   }
   // Stop may be pressed while a question is open: its answer then counts for nothing.
   const bool create = window.AskYesNo(kCreateDirectoryQuestion);
-  if (net::StopRequested()) return false;
+  if (net::StopRequested()) return std::nullopt;
   if (!create) {
-    *entered = false;
-    return window.AskYesNo(kContinueInDefaultQuestion) && !net::StopRequested();
+    directory.clear();
+    if (window.AskYesNo(kContinueInDefaultQuestion) || net::StopRequested()) return std::nullopt;
+    return std::string();
   }
   const bool made = connection.CreateDirectory(directory);
   const std::string makeError = connection.LastError();
-  if (connection.SetCurrentDirectory(directory)) return true;
-  if (net::StopRequested()) return false;
+  if (connection.SetCurrentDirectory(directory) || net::StopRequested()) return std::nullopt;
   // Sent anyway, the files would land in the login's directory, where nobody looks for them.
-  throw CInternetException("The remote directory \"" + directory + "\" could not be " +
-                           (made ? "entered: " + connection.LastError() : "made: " + makeError));
+  return "The remote directory \"" + directory + "\" could not be " +
+         (made ? "entered: " + connection.LastError() : "made: " + makeError);
 }
 
-// The run after the login: the remote directory, the list, the boxes at the end. False when the
-// user turned both directory questions down: the run ends there, the window left as it is.
-bool SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
-              TransferWindow& window, RunCounts& counts) {
-  bool entered = false;
-  if (!EnterRemoteDirectory(*connection, plan.directory, window, &entered)) {
-    return net::StopRequested();
-  }
-  if (!entered) plan.directory.clear();
-  if (net::StopRequested()) return true;
+// The run after the login: the remote directory, the list, the boxes at the end.
+EarlyEnd SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
+                  TransferWindow& window, RunCounts& counts) {
+  EarlyEnd early = EnterRemoteDirectory(*connection, plan.directory, window);
+  if (early || net::StopRequested()) return early;
   plan.secure = connection->IsSecure();
   CFileFind finder;
   Uploader uploader(window);
@@ -381,14 +369,40 @@ bool SendList(std::unique_ptr<CFtpConnection> connection, ConnectionPlan plan,
   counts.files = uploader.Files();
   counts.sent = uploader.Sent();
   counts.failed = counts.files - counts.sent;
-  if (net::StopRequested()) return true;
+  if (net::StopRequested()) return std::nullopt;
   std::string text;
   if (!uploader.EndedEarly().empty()) {
     text = "The backup was ended after " + std::to_string(kMaxDataFailuresInRow) +
            " files in a row failed on their data connection: " + uploader.EndedEarly() + "\n\n";
   }
   if (!uploader.Failures().empty()) window.Tell(text + Summary(uploader.Failures()));
-  return true;
+  return std::nullopt;
+}
+
+// The run from the remote directory's check on; the session's certificate check fills plan in.
+EarlyEnd SendToServer(CInternetSession& session, const TransferSettings& settings,
+                      ConnectionPlan& plan, TransferWindow& window, RunCounts& counts) {
+  plan.directory = AnsiToUtf8(settings.remoteDirectory);
+  if (ftp::HasLineBreak(plan.directory)) {
+    return "The remote directory contains a line break. Correct it in the settings.";
+  }
+  if (net::StopRequested()) return std::nullopt;
+  std::unique_ptr<CFtpConnection> connection;
+  try {
+    connection = session.GetFtpConnection(settings.serverAddress, settings.loginName,
+                                          settings.password, 0, false);
+  } catch (const CertificateRefusedException&) {
+    // The user said no to the certificate: that answer ends the run, with no box after it.
+    return std::string();
+  } catch (const CInternetException& error) {
+    // A stop ends the waits of a connection or login too: that is no failure to tell.
+    if (net::StopRequested()) return std::nullopt;
+    return std::string(error.what());
+  }
+  // The session parsed the same text already: this cannot fail here.
+  std::string unused;
+  ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
+  return SendList(std::move(connection), plan, window, counts);
 }
 
 }  // namespace
@@ -420,37 +434,18 @@ int SendBackup(const TransferSettings& settings, TransferWindow& window,
     window.ShowNow();
     window.Pause(kShowPauseMs);
   }
-
-  const std::string directory = AnsiToUtf8(settings.remoteDirectory);
-  if (ftp::HasLineBreak(directory)) {
-    throw CInternetException(
-        "The remote directory contains a line break. Correct it in the settings.");
-  }
-  try {
-    if (!net::StopRequested()) {
-      std::unique_ptr<CFtpConnection> connection = session.GetFtpConnection(
-          settings.serverAddress, settings.loginName, settings.password, 0, false);
-      // The session parsed the same text already: this cannot fail here.
-      std::string unused;
-      ftp::ParseServerAddress(settings.serverAddress, ftp::kDefaultPort, &plan.address, &unused);
-      plan.directory = directory;
-      if (!SendList(std::move(connection), plan, window, ended)) return kRunResult;
-    }
-  } catch (const CertificateRefusedException&) {
-    // The user said no to the certificate: that answer ends the run, with no box after it.
-    return kRunResult;
-  } catch (const CInternetException&) {
-    // A stop ends the waits of a connection or login too: that is no failure to tell.
-    if (!net::StopRequested()) throw;
-  }
-  ended.stopped = net::StopRequested();
-  // Stopped before the list was read: its entries are what was to be sent.
-  if (ended.stopped && ended.files == 0) ended.files = window.EntryCount();
-  if (ended.stopped) {
+  const EarlyEnd early = SendToServer(session, settings, plan, window, ended);
+  if (early) {
+    ended.failure = *early;
+    if (!early->empty()) window.Tell(*early);
+  } else if (net::StopRequested()) {
+    ended.stopped = true;
+    // Stopped before the list was read: its entries are what was to be sent.
+    if (ended.files == 0) ended.files = window.EntryCount();
     window.ResetProgress();
     window.Tell(StoppedText(ended.sent, ended.files));
   }
   if (counts != nullptr) *counts = ended;
-  if (!wasVisible) window.Hide();
-  return kRunResult;
+  if (!early && !wasVisible) window.Hide();
+  return 1;  // nobody reads it
 }

@@ -30,6 +30,7 @@ struct RunCounts {
   int sent = 0;
   int failed = 0;
   bool stopped = false;
+  std::string failure;  // what ended the run before its end, told in one box; empty otherwise
 };
 
 // What a transfer run needs from the main window. The dialog implements it; tests use a fake.
@@ -74,9 +75,9 @@ extern const char* const kContinueInDefaultQuestion;
 // closing summary; the rest are only counted.
 constexpr int kMaxNamedFailures = 10;
 
-// A failed connection or login, or a remote directory that cannot be sent, leaves as
-// CInternetException; the window then stays shown and the progress bar keeps its state.
-// Returns 1; counts, when given, gets how the run ended.
+// A failed connection or login, or a remote directory that cannot be sent, ends the run with one
+// box saying why; the window then stays shown and the progress bar keeps its state. counts, when
+// given, gets how the run ended. Returns 1, which nobody reads.
 int SendBackup(const TransferSettings& settings, TransferWindow& window,
                const TransferOptions& options = {}, RunCounts* counts = nullptr);
 

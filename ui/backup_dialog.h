@@ -114,7 +114,6 @@ class BackupDialog : public CDialog, private TransferWindow {
   std::function<void()> afterRun_;
   std::string runStartedAt_;
   RunCounts runCounts_;
-  std::string runFailure_;
   std::string testSettingsCaption_;
   std::string tip_;
 };

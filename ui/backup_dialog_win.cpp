@@ -382,7 +382,6 @@ void BackupDialog::RunTransfer() {
   quitting_ = false;
   ::ResetEvent(runEnded_);
   runCounts_ = RunCounts();
-  runFailure_.clear();
   runStartedAt_ = LocalClockText();
   running_ = true;
   ShowRunState(true);
@@ -395,11 +394,9 @@ void BackupDialog::RunOnWorker(const TransferSettings& transfer) {
   try {
     SendBackup(transfer, *this, options, &runCounts_);
   } catch (const std::exception& error) {
-    // Shown while the run still counts as going, so no daily time starts another behind it.
-    runFailure_ = error.what();
-    OnWindowThread([this] {
-      if (!quitting_) AfxMessageBox(runFailure_, MB_OK);
-    });
+    // Nothing is meant to leave a run; what does ends it with a box, as a run's own failure does.
+    runCounts_.failure = error.what();
+    Tell(runCounts_.failure);
   }
   ::SetEvent(runEnded_);
   ::PostMessageA(hwnd_, kRunEndedMessage, 0, 0);
@@ -410,7 +407,7 @@ LRESULT BackupDialog::OnRunEnded(WPARAM, LPARAM) {
   if (!running_) return 0;
   running_ = false;
   ShowRunState(false);
-  SetTip(LastBackupTip(runStartedAt_, runCounts_, runFailure_));
+  SetTip(LastBackupTip(runStartedAt_, runCounts_));
   ::KillTimer(hwnd_, kQuitTimerId);
   if (afterRun_) {
     std::function<void()> then = std::move(afterRun_);
