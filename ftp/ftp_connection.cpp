@@ -110,12 +110,10 @@ bool CFtpConnection::SendLines(const std::string& line) {
   return sent || Break("Sending to the server failed: " + error);
 }
 
-long CFtpConnection::ReceiveControl(char* buffer, std::size_t size, int timeoutMs,
-                                    std::string* error) {
-  std::size_t received = 0;
-  const bool ok = controlTls_ ? controlTls_->Receive(buffer, size, timeoutMs, &received, error)
-                              : net::Receive(control_, buffer, size, timeoutMs, &received, error);
-  return ok ? static_cast<long>(received) : -1;
+bool CFtpConnection::ReceiveControl(char* buffer, std::size_t size, int timeoutMs,
+                                    std::size_t* received, std::string* error) {
+  return controlTls_ ? controlTls_->Receive(buffer, size, timeoutMs, received, error)
+                     : net::Receive(control_, buffer, size, timeoutMs, received, error);
 }
 
 bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
@@ -123,16 +121,17 @@ bool CFtpConnection::ReadReply(Reply* reply, Clock::time_point deadline) {
     const int left = MillisecondsUntil(deadline);
     std::string error = net::kTimedOutText;
     char chunk[kReceiveChunkBytes];
-    long got = left > 0 ? ReceiveControl(chunk, sizeof chunk, left, &error) : -1;
-    if (got < 0 && left > 0 && net::StopRequested()) {
+    std::size_t got = 0;
+    bool ok = left > 0 && ReceiveControl(chunk, sizeof chunk, left, &got, &error);
+    if (!ok && left > 0 && net::StopRequested()) {
       // A stop still gives the reply on its way a moment: it lets the file in flight be removed.
       net::StopScope unstoppable(nullptr);
-      got = ReceiveControl(chunk, sizeof chunk, left < ftp::kStopGraceMs ? left : ftp::kStopGraceMs,
-                           &error);
+      ok = ReceiveControl(chunk, sizeof chunk, left < ftp::kStopGraceMs ? left : ftp::kStopGraceMs,
+                          &got, &error);
     }
-    if (got < 0) return Break("No reply from the server: " + error);
+    if (!ok) return Break("No reply from the server: " + error);
     if (got == 0) return Break("The server closed the connection");
-    parser_.Feed(chunk, static_cast<std::size_t>(got));
+    parser_.Feed(chunk, got);
   }
   parser_.Next(reply);
   lastReply_ = *reply;

@@ -147,7 +147,8 @@ class CFtpConnection {
   static std::string CommandLine(const std::string& verb, const std::string& argument);
   // Sends one or more whole command lines in one piece (arguments already checked).
   bool SendLines(const std::string& lines);
-  long ReceiveControl(char* buffer, std::size_t size, int timeoutMs, std::string* error);
+  bool ReceiveControl(char* buffer, std::size_t size, int timeoutMs, std::size_t* received,
+                      std::string* error);
   // A reply is waiting in the TLS layer, where no wait on the socket would see it.
   bool ControlHeld() const { return controlTls_ && controlTls_->HasBuffered(); }
   bool SecureControl();

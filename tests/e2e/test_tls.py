@@ -203,7 +203,9 @@ def test_bare_host_seen_with_tls_gets_no_login_in_the_clear_once_auth_is_gone(qu
 def test_server_that_someone_on_the_path_could_fake_gets_no_file(quillory, ftp_servers, workdir, mode, said):
     mine = certificate(workdir / "cert")
     server = ftp_servers("pyftpdlib-" + mode, tls=mine[:2])
-    data = make_files(workdir / "data", {"a.txt": b"first", "b.txt": b"second"})
+    # One file, so one connection: this server's loop can lose a second connection's PORT while it
+    # tears down a data connection we broke off.
+    data = make_files(workdir / "data", {"a.txt": b"first"})
     app = start(quillory, server, server.address, data)
     app.click(TEST_SETTINGS)
     try:

@@ -441,25 +441,36 @@ std::string AnswerMs(const Args& args) {
   return std::to_string(::GetTickCount64() - start);
 }
 
+// The items as one consistent reading: a list that changes while it is read (the program is
+// still handling a click) is read again.
 std::string ListItems(const Args& args) {
   HWND list = args.Control(1);
-  LRESULT count = SendOrFail(list, LB_GETCOUNT, 0, 0);
-  std::string out = std::to_string(count);
-  for (LRESULT i = 0; i < count; ++i) {
-    // Wine hands LB_GETTEXT across processes back in UTF-16 whatever the caller's character
-    // set, so ask for it wide and convert.
-    LRESULT length = SendOrFail(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-    std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!::SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                               reinterpret_cast<LPARAM>(&wide[0]), SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                               &copied)) {
-      throw Failure{"list box does not answer"};
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (attempt > 0) ::Sleep(20);
+    LRESULT count = SendOrFail(list, LB_GETCOUNT, 0, 0);
+    std::string out = std::to_string(count);
+    bool whole = true;
+    for (LRESULT i = 0; whole && i < count; ++i) {
+      // Wine hands LB_GETTEXT across processes back in UTF-16 whatever the caller's character
+      // set, so ask for it wide and convert.
+      LRESULT length = SendOrFail(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+      std::wstring wide(length < 0 ? 0 : static_cast<std::size_t>(length) + 1, L'\0');
+      DWORD_PTR copied = 0;
+      if (length >= 0 && !::SendMessageTimeoutW(list, LB_GETTEXT, static_cast<WPARAM>(i),
+                                                reinterpret_cast<LPARAM>(&wide[0]),
+                                                SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
+        throw Failure{"list box does not answer"};
+      }
+      whole = length >= 0 && static_cast<LRESULT>(copied) != LB_ERR &&
+              copied <= static_cast<DWORD_PTR>(length);
+      if (whole) {
+        wide.resize(static_cast<std::size_t>(copied));
+        out += "\t" + Escape(ToAnsi(wide));
+      }
     }
-    wide.resize(static_cast<std::size_t>(copied));
-    out += "\t" + Escape(ToAnsi(wide));
+    if (whole) return out;
   }
-  return out;
+  throw Failure{"the list kept changing while it was read"};
 }
 
 // Ctrl+A in the list view inside a window (the open-file dialog's files): the dialog then takes
